@@ -1,0 +1,143 @@
+#include "platform/files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+namespace platform {
+
+std::string programPath() {
+  char buf[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return std::string();
+  return std::string(buf, static_cast<size_t>(n));
+}
+
+std::string programDirectory() {
+  std::string p = programPath();
+  size_t slash = p.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return p.substr(0, slash);
+}
+
+std::string currentDirectory() {
+  char buf[PATH_MAX];
+  if (!getcwd(buf, sizeof buf)) return std::string();
+  return buf;
+}
+
+bool setCurrentDirectory(const std::string& dir) { return chdir(dir.c_str()) == 0; }
+
+std::string_view fileNamePart(std::string_view path) {
+  size_t cut = path.find_last_of("/\\");
+  return cut == std::string_view::npos ? path : path.substr(cut + 1);
+}
+
+std::string joinPath(std::string_view dir, std::string_view name) {
+  std::string out(dir);
+  if (!out.empty() && out.back() != '/') out += '/';
+  out += name;
+  return out;
+}
+
+bool matchWildcard(std::string_view pattern, std::string_view name) {
+  // Iterative match with one backtrack point for the last '*'.
+  size_t p = 0, n = 0, starP = std::string_view::npos, starN = 0;
+  auto same = [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+  };
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      starP = p++;
+      starN = n;
+    } else if (p < pattern.size() && (pattern[p] == '?' || same(pattern[p], name[n]))) {
+      ++p;
+      ++n;
+    } else if (starP != std::string_view::npos) {
+      p = starP + 1;
+      n = ++starN;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+bool listDirectory(const std::string& dir, std::string_view pattern, std::vector<DirEntry>& out) {
+  DIR* d = opendir(dir.empty() ? "." : dir.c_str());
+  if (!d) return false;
+  while (dirent* e = readdir(d)) {
+    std::string_view name = e->d_name;
+    if (name == "." || name == "..") continue;
+    if (!matchWildcard(pattern, name)) continue;
+    DirEntry entry;
+    entry.name = std::string(name);
+    if (e->d_type == DT_DIR) {
+      entry.isDirectory = true;
+    } else if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
+      struct stat st;
+      entry.isDirectory = stat(joinPath(dir, name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    }
+    out.push_back(std::move(entry));
+  }
+  closedir(d);
+  return true;
+}
+
+static std::string xdgDirectory(const char* var, const char* fallback) {
+  const char* v = std::getenv(var);
+  if (v && *v == '/') return v;
+  const char* home = std::getenv("HOME");
+  return joinPath(home && *home ? home : "/tmp", fallback);
+}
+
+std::string userConfigDirectory() { return xdgDirectory("XDG_CONFIG_HOME", ".config"); }
+std::string userDataDirectory() { return xdgDirectory("XDG_DATA_HOME", ".local/share"); }
+
+bool makeDirectories(const std::string& dir) {
+  if (dir.empty()) return false;
+  struct stat st;
+  if (stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  size_t slash = dir.find_last_of('/');
+  if (slash != std::string::npos && slash > 0) makeDirectories(dir.substr(0, slash));
+  return mkdir(dir.c_str(), 0755) == 0 || errno == EEXIST;
+}
+
+bool writeFileAtomically(const std::string& path, const void* data, size_t size) {
+  std::string tmp = path + ".XXXXXX";
+  int fd = mkstemp(tmp.data());
+  if (fd < 0) return false;
+  const char* p = static_cast<const char*>(data);
+  size_t left = size;
+  bool ok = true;
+  while (left > 0) {
+    ssize_t w = write(fd, p, left);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      ok = false;
+      break;
+    }
+    p += w;
+    left -= static_cast<size_t>(w);
+  }
+  // Keep the permissions of the file being replaced, else the usual ones.
+  struct stat st;
+  mode_t mode = stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+  ok = ok && fchmod(fd, mode) == 0;
+  ok = ok && fsync(fd) == 0;
+  ok = (close(fd) == 0) && ok;
+  if (ok && rename(tmp.c_str(), path.c_str()) == 0) return true;
+  unlink(tmp.c_str());
+  return false;
+}
+
+}  // namespace platform

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need (Debian 12, as root), then
+# configures and builds.  Quiet and quick when everything is already there.
+#   scripts/setup.sh [--packages-only] [BUILD_DIR [extra cmake args...]]
+set -euo pipefail
+here="$(cd "$(dirname "$0")/.." && pwd)"
+
+packages=(
+  build-essential cmake ninja-build pkg-config git
+  clang libclang-rt-14-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libsdl2-dev libepoxy-dev libgtk-3-dev libjpeg62-turbo-dev libx11-dev
+  libgl1-mesa-dri libegl-mesa0 libegl1 mesa-utils
+  xvfb xauth x11-utils
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "setup: missing packages: ${missing[*]}" >&2
+    echo "setup: run this script as root (or install them with apt-get)" >&2
+    exit 1
+  fi
+  echo "setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+[ "${1:-}" = "--packages-only" ] && exit 0
+
+build="${1:-build}"
+shift || true
+case "$build" in /*) ;; *) build="$here/$build" ;; esac
+if [ ! -f "$build/build.ninja" ]; then
+  cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+fi
+cmake --build "$build" -j"$(nproc)"
