@@ -17,7 +17,7 @@ case "$mode" in
   normal) build="$here/build"; cmake_args=(-DLM_WERROR=ON) ;;
   asan) build="$here/build-asan"; cmake_args=(-DLM_WERROR=ON -DLM_SANITIZE=address -DLM_BUILD_BENCH=OFF) ;;
   tsan) build="$here/build-tsan"; cmake_args=(-DLM_WERROR=ON -DLM_SANITIZE=thread -DLM_BUILD_BENCH=OFF)
-        labels=(-L 'player|platform') ;;
+        labels=(-L 'player|platform'); export LM_TARGETS="test_player test_platform" ;;
 esac
 
 "$here/scripts/setup.sh" "$build" "${cmake_args[@]}"
