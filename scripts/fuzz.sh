@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Builds every fuzz target (fuzz/<name>/ defines the executable fuzz_<name>)
+# with clang, libFuzzer and AddressSanitizer in build-fuzz, then runs each for
+# the given number of seconds (default 60).  Exits non-zero when a target
+# crashes or fails to build.
+#   scripts/fuzz.sh [SECONDS]
+set -euo pipefail
+here="$(cd "$(dirname "$0")/.." && pwd)"
+seconds="${1:-60}"
+build="${LM_FUZZ_BUILD_DIR:-$here/build-fuzz}"
+
+if [ ! -f "$build/build.ninja" ]; then
+  CC=clang CXX=clang++ cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DLM_BUILD_FUZZ=ON -DLM_SANITIZE=address -DLM_BUILD_TESTS=OFF -DLM_BUILD_BENCH=OFF >/dev/null
+fi
+
+status=0
+for dir in "$here"/fuzz/*/; do
+  [ -f "$dir/CMakeLists.txt" ] || continue
+  name="$(basename "$dir")"
+  target="fuzz_$name"
+  echo "fuzz: building $target"
+  cmake --build "$build" --target "$target" -j2
+  work="$(mktemp -d)"
+  seeds=()
+  [ -d "$dir/corpus" ] && seeds=("$dir/corpus")
+  echo "fuzz: running $target for ${seconds}s"
+  if ! "$build/fuzz/$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
+       -artifact_prefix="$work/" -print_final_stats=1 "$work" "${seeds[@]}"; then
+    echo "fuzz: $target FAILED; crash inputs:" >&2
+    ls -1 "$work"/crash-* "$work"/leak-* "$work"/timeout-* 2>/dev/null >&2 || true
+    status=1
+  fi
+done
+exit $status
