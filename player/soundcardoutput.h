@@ -1,0 +1,156 @@
+#pragma once
+// The output stage (PMO) of a playing chain: owns the chain's input and
+// decoder stages, and on its writer thread copies the decoded PCM from the
+// decoder's EventBuffer into a looping secondary sound buffer, driving
+// playback with a small state machine over the distance between its own
+// write position and the play cursor.  It reports the play position once
+// per frame marker, the buffer fill once per second and the end of the song.
+#include <atomic>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/sound.h"
+#include "player/event.h"
+#include "player/pipelineunit.h"
+#include "player/thread.h"
+
+class LocalFileInput;
+class MpegDecoder;
+class EventBuffer;
+
+// The output base: holds the chain and tears it down.
+class OutputStage : public PipelineUnit {
+ public:
+  explicit OutputStage(PlayerContext* context);
+  // Pauses the decoder and the input, then deletes them (and their buffers).
+  ~OutputStage() override;
+
+  virtual ErrorCode init(const OutputInfo& info) = 0;
+  // Volume in percent (0 when it can't be read).
+  virtual int32_t getVolume() = 0;
+  virtual int32_t setVolume(int32_t percent) = 0;
+  virtual ErrorCode reset(bool flag) = 0;
+  virtual ErrorCode changePosition(int32_t frame) = 0;
+  // The output takes ownership of both stages.
+  virtual void setDecoder(MpegDecoder* decoder);
+  virtual void setInput(LocalFileInput* input);
+  // Opens the song for the input and the decoder.
+  virtual ErrorCode setTo(const char* url);
+  // Takes one argument, does nothing.
+  virtual ErrorCode hook(int32_t) { return kError_NoErr; }
+  // Writer-thread hooks: sleep 1 ms and answer whether the unit is exiting
+  // or paused; sleep "PreBuffer" ms; the once-per-second fill report.
+  virtual bool shortWait();
+  virtual void preBufferWait();
+  virtual void fillReport();
+
+  MpegDecoder* decoder() const { return decoder_; }
+  LocalFileInput* inputStage() const { return inputStage_; }
+  EventBuffer* eventBuffer() const;
+
+ protected:
+  LocalFileInput* inputStage_ = nullptr;  // owned
+  MpegDecoder* decoder_ = nullptr;        // owned
+  int32_t preBufferMs_ = 0;
+  PullBuffer* inputPull_ = nullptr;  // the input stage's buffer, for fill reports
+  std::time_t lastFillReport_ = 0;
+  // Serialises setTo and changePosition (the base mutex guards the flags
+  // that pause and resume change inside them).
+  Mutex chainMutex_;
+};
+
+class SoundCardOutput : public OutputStage {
+ public:
+  explicit SoundCardOutput(PlayerContext* context);
+  ~SoundCardOutput() override;
+
+  void pause() override;
+  void resume() override;
+  ErrorCode clear() override;
+
+  ErrorCode init(const OutputInfo& info) override;
+  int32_t getVolume() override;
+  int32_t setVolume(int32_t percent) override;
+  ErrorCode reset(bool flag) override;
+  ErrorCode changePosition(int32_t frame) override;
+
+  // The window the sound device's cooperative level is set for when the
+  // property "MainHwnd" is absent: the process's own top-level window,
+  // published by whoever makes it (0, the default, when the process has
+  // none).
+  static void setProcessWindow(HWND window);
+  static HWND processWindow();
+
+  // Buffer geometry in bytes (after init).
+  struct Geometry {
+    uint32_t size = 0, fullMark = 0, lowMark = 0, startMark = 0, silenceUnit = 0;
+  };
+  Geometry geometry();
+  // The state machine's state (-1 without a secondary buffer).
+  int32_t bufferState();
+  bool isInitialised() const { return initialised_.load(); }
+  size_t deviceCount() const { return devices_.size(); }
+
+  // Runs the buffer state machine once (tests drive it by hand): the state
+  // after the step, or -1 without a secondary buffer.
+  int32_t runStateMachine();
+
+  // Mixer results (the multimedia mixer's values).
+  static constexpr int32_t kMixerInvalidHandle = 5;  // MMSYSERR_INVALHANDLE
+
+ private:
+  struct Device {
+    bool hasGuid = false;
+    platform::GUID guid;
+    std::string module;
+    std::string description;
+    platform::IDirectSound* ds = nullptr;
+    std::atomic<int32_t> primaryFormatSet{0};
+  };
+
+  static BOOL enumerateDevice(platform::GUID* guid, const char* description, const char* module, void* self);
+  static void writerThread(void* self);
+  void writerLoop();
+  ErrorCode handleStreamEvent(std::unique_ptr<Event> event, bool* endThread);
+  void waitForRoomAndWrite();
+  void finishSong();
+  // Writes one PCM frame (frame true) or one silence unit; under bufferLock_
+  // for the buffer part.  Returns the bytes written (0 when the device
+  // refused) or, for a frame, a failed reservation's code as negative.
+  int32_t write(bool frame);
+  int32_t writeLocked(const void* data, uint32_t bytes);
+  int32_t stateMachineLocked();
+  void bufferResetLocked();
+  void updatePlayTime(int32_t frame);
+  void releaseSecondary();
+  void log(const char* text);
+
+  std::vector<std::unique_ptr<Device>> devices_;
+  bool enumerationError_ = false;
+  HWND window_ = 0;
+
+  platform::IDirectSoundBuffer* primary_ = nullptr;
+  // The secondary buffer and everything of the state machine, under bufferLock_.
+  Mutex bufferLock_;
+  platform::IDirectSoundBuffer* secondary_ = nullptr;
+  platform::WAVEFORMATEX secondaryFormat_;
+  std::atomic<bool> initialised_{false};
+  int32_t bytesPerSampleFrame_ = 0;
+  int32_t sampleRate_ = 0;
+  int32_t samplesPerFrame_ = 0;
+  uint32_t frameBytes_ = 0;
+  Geometry geometry_;
+  uint32_t writePos_ = 0;
+  uint32_t lastQueued_ = 0;
+  uint32_t lastPlayCursor_ = 0;
+  int32_t bytesPlayed_ = 0;
+  int32_t lastFrame_ = -1;
+  int32_t state_ = 0;
+  bool fresh_ = true;
+  bool playRequested_ = false;
+
+  Thread writer_;
+
+};
