@@ -1,7 +1,4 @@
 // The screen saver's entry point.
-#include <cstdio>
+#include "shell/entry.h"
 
-int main() {
-  std::puts("aquaveil: the screen saver is being built; it does not run yet.");
-  return 0;
-}
+int main(int argc, char** argv) { return aquaveilMain(argc, argv); }
