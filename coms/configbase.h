@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/bytes.h"
 #include "platform/wintypes.h"
 
 class ConfigBase {
@@ -51,16 +52,9 @@ class ConfigBase {
   uint32_t bodyLength() const { return bodyLength_; }
 
   // Little-endian helpers for the sections' bodies.
-  static uint32_t readLe32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-  }
+  static uint32_t readLe32(const uint8_t* p) { return platform::readLe32(p); }
   static int32_t readLeInt(const uint8_t* p) { return static_cast<int32_t>(readLe32(p)); }
-  static void writeLe32(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-  }
+  static void writeLe32(uint8_t* p, uint32_t v) { platform::writeLe32(p, v); }
   static void appendLe32(std::vector<uint8_t>& out, uint32_t v) {
     uint8_t b[4];
     writeLe32(b, v);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "mpegaudio/internal.h"
+#include "platform/bytes.h"
 
 namespace mpegaudio {
 
@@ -14,8 +15,33 @@ bool sameStream(const MpegHeader& a, const MpegHeader& b) {
            a.sampleRateIndex == b.sampleRateIndex;
 }
 
-int32_t readBe32(const uint8_t* p) {
-    return int32_t((uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3]);
+int32_t readBe32(const uint8_t* p) { return static_cast<int32_t>(platform::readBe32(p)); }
+
+// Walks the frame headers findHeader finds from `from` on and locks at the
+// first one `accept(first, bytes, next)` takes; `next` is where the frame
+// right behind it starts.
+template <typename Accept>
+bool lockFirst(const uint8_t* data, size_t size, size_t from, size_t* at, MpegHeader* header,
+               int32_t* frameBytes, int32_t* bitrate, Accept accept) {
+    size_t pos = from;
+    while (pos + 4 <= size) {
+        MpegHeader first;
+        int32_t rate = 0, skip = 0;
+        const int32_t remaining = int32_t(size - pos > 0x7FFFFFF ? 0x7FFFFFF : size - pos);
+        const int32_t bytes = findHeader(data + pos, remaining, &first, &rate, &skip);
+        // findHeader passes over unusable candidates: nothing found means none left.
+        if (bytes <= 0) return false;
+        const size_t start = pos + size_t(skip);
+        if (accept(first, bytes, start + size_t(bytes + paddingBytes(first)))) {
+            *at = start;
+            *header = first;
+            *frameBytes = bytes;
+            if (bitrate) *bitrate = rate;
+            return true;
+        }
+        pos = start + 1;
+    }
+    return false;
 }
 
 }  // namespace
@@ -58,34 +84,19 @@ VbrInfo readVbrHeader(const uint8_t* frame, size_t available, const MpegHeader& 
 
 bool lockStream(const uint8_t* data, size_t size, size_t from, size_t* at, MpegHeader* header,
                 int32_t* frameBytes, int32_t* bitrate) {
-    size_t pos = from;
-    while (pos + 4 <= size) {
-        MpegHeader first;
-        int32_t rate = 0, skip = 0;
-        const int32_t remaining = int32_t(size - pos > 0x7FFFFFF ? 0x7FFFFFF : size - pos);
-        const int32_t bytes = findHeader(data + pos, remaining, &first, &rate, &skip);
-        // findHeader passes over unusable candidates: nothing found means none left.
-        if (bytes <= 0) return false;
-        const size_t start = pos + size_t(skip);
-        // Two more frames right behind it, of the same stream.
-        size_t next = start + size_t(bytes + paddingBytes(first));
-        bool consistent = true;
-        for (int k = 0; k < 2 && consistent; ++k) {
-            MpegHeader h;
-            consistent = next + 4 <= size && detail::parseHeader(data + next, &h) && sameStream(first, h) &&
-                         (h.bitrateIndex == 0) == (first.bitrateIndex == 0);
-            if (consistent) next += size_t(detail::frameLength(h, bytes));
-        }
-        if (consistent) {
-            *at = start;
-            *header = first;
-            *frameBytes = bytes;
-            if (bitrate) *bitrate = rate;
-            return true;
-        }
-        pos = start + 1;
-    }
-    return false;
+    return lockFirst(data, size, from, at, header, frameBytes, bitrate,
+                     [&](const MpegHeader& first, int32_t bytes, size_t next) {
+                         // Two more frames right behind it, of the same stream.
+                         bool consistent = true;
+                         for (int k = 0; k < 2 && consistent; ++k) {
+                             MpegHeader h;
+                             consistent = next + 4 <= size && detail::parseHeader(data + next, &h) &&
+                                          sameStream(first, h) &&
+                                          (h.bitrateIndex == 0) == (first.bitrateIndex == 0);
+                             if (consistent) next += size_t(detail::frameLength(h, bytes));
+                         }
+                         return consistent;
+                     });
 }
 
 namespace {
@@ -94,34 +105,19 @@ namespace {
 // the end of the data or at a trailing tag (ID3v1 "TAG", "APETAGEX", "ID3").
 bool lockShortStream(const uint8_t* data, size_t size, size_t from, size_t* at, MpegHeader* header,
                      int32_t* frameBytes, int32_t* bitrate) {
-    size_t pos = from;
-    while (pos + 4 <= size) {
-        MpegHeader first;
-        int32_t rate = 0, skip = 0;
-        const int32_t remaining = int32_t(size - pos > 0x7FFFFFF ? 0x7FFFFFF : size - pos);
-        const int32_t bytes = findHeader(data + pos, remaining, &first, &rate, &skip);
-        if (bytes <= 0) return false;
-        const size_t start = pos + size_t(skip);
-        size_t next = start + size_t(bytes + paddingBytes(first));
-        for (int k = 0; k < 2 && next + 4 <= size; ++k) {
-            MpegHeader h;
-            if (!detail::parseHeader(data + next, &h) || !sameStream(first, h)) break;
-            next += size_t(detail::frameLength(h, bytes));
-        }
-        const size_t rest = next <= size ? size - next : 0;
-        const bool tagFollows = (rest >= 3 && (std::memcmp(data + next, "TAG", 3) == 0 ||
-                                               std::memcmp(data + next, "ID3", 3) == 0)) ||
-                                (rest >= 8 && std::memcmp(data + next, "APETAGEX", 8) == 0);
-        if (next == size || (next < size && tagFollows)) {
-            *at = start;
-            *header = first;
-            *frameBytes = bytes;
-            if (bitrate) *bitrate = rate;
-            return true;
-        }
-        pos = start + 1;
-    }
-    return false;
+    return lockFirst(data, size, from, at, header, frameBytes, bitrate,
+                     [&](const MpegHeader& first, int32_t bytes, size_t next) {
+                         for (int k = 0; k < 2 && next + 4 <= size; ++k) {
+                             MpegHeader h;
+                             if (!detail::parseHeader(data + next, &h) || !sameStream(first, h)) break;
+                             next += size_t(detail::frameLength(h, bytes));
+                         }
+                         const size_t rest = next <= size ? size - next : 0;
+                         const bool tagFollows = (rest >= 3 && (std::memcmp(data + next, "TAG", 3) == 0 ||
+                                                                std::memcmp(data + next, "ID3", 3) == 0)) ||
+                                                 (rest >= 8 && std::memcmp(data + next, "APETAGEX", 8) == 0);
+                         return next == size || (next < size && tagFollows);
+                     });
 }
 
 }  // namespace

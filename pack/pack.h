@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/bytes.h"
+
 namespace packformat {
 
 constexpr size_t kHeaderSize = 44;
@@ -32,8 +34,8 @@ constexpr uint32_t kKindDirectory = 1;
 // The 24 signature bytes, assembled at run time.
 void signatureBytes(uint8_t out[kSignatureSize]);
 
-uint32_t readLe32(const uint8_t* p);
-void writeLe32(uint8_t* p, uint32_t value);
+using platform::readLe32;
+using platform::writeLe32;
 
 }  // namespace packformat
 

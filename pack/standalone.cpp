@@ -16,13 +16,6 @@ using namespace packformat;
 
 namespace {
 
-std::string directoryOf(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
 // The boat texture as the running program sees it: its own container, else
 // the program directory, else its "pack" sub-directory, else the ordinary
 // disk lookup.
@@ -70,7 +63,7 @@ uint64_t buildStandalone(const std::string& outputPath, const StandaloneContents
   if (outputPath.empty()) return 0;
   const std::string programFile = contents.programFile.empty() ? platform::programPath() : contents.programFile;
   if (programFile.empty()) return 0;
-  const std::string programDir = directoryOf(programFile);
+  const std::string programDir = platform::directoryPart(programFile);
 
   // 1-2: the flat container's data file and target beside the program, or
   // beside the output when the program's directory is not writable.
@@ -79,7 +72,7 @@ uint64_t buildStandalone(const std::string& outputPath, const StandaloneContents
   std::string packPath = platform::joinPath(workDir, "test.pck");
   if (!writer.begin(packPath, workDir)) {
     if (!contents.workDirectory.empty()) return 0;
-    workDir = directoryOf(outputPath);
+    workDir = platform::directoryPart(outputPath);
     packPath = platform::joinPath(workDir, "test.pck");
     if (!writer.begin(packPath, workDir)) return 0;
   }

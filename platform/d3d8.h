@@ -684,6 +684,12 @@ Direct3D8* createOpenGLDirect3D8();
 UINT bytesPerTexel(D3DFORMAT format);
 // Bytes of one vertex of a flexible vertex format.
 UINT vertexSizeOfFVF(DWORD fvf);
+// Vertices (or indices) a draw of `primitives` primitives of `type` reads.
+UINT primitiveIndexCount(D3DPRIMITIVETYPE type, UINT primitives);
+// Whether `back` is the alpha-carrying twin of display format `display`.
+bool isAlphaForm(D3DFORMAT display, D3DFORMAT back);
+// Whether `format` can be the back buffer of a windowed device.
+bool windowedBackBuffer(D3DFORMAT format);
 
 // The defaults a fresh device starts with (and returns to at Reset).
 DWORD defaultRenderState(D3DRENDERSTATETYPE state);

@@ -1,5 +1,6 @@
 // What every Direct3D 8 implementation here shares: the factory behind
-// Direct3DCreate8, texel and vertex sizes, and the state defaults.
+// Direct3DCreate8, texel and vertex sizes, index counts, the formats a
+// device accepts, and the state defaults.
 #include "platform/d3d8.h"
 
 namespace platform {
@@ -63,6 +64,28 @@ UINT vertexSizeOfFVF(DWORD fvf) {
   if (fvf & D3DFVF_SPECULAR) size += 4;
   size += ((fvf & D3DFVF_TEXCOUNT_MASK) >> D3DFVF_TEXCOUNT_SHIFT) * 8;
   return size;
+}
+
+UINT primitiveIndexCount(D3DPRIMITIVETYPE type, UINT primitives) {
+  switch (type) {
+    case D3DPT_POINTLIST: return primitives;
+    case D3DPT_LINELIST: return primitives * 2;
+    case D3DPT_LINESTRIP: return primitives + 1;
+    case D3DPT_TRIANGLELIST: return primitives * 3;
+    case D3DPT_TRIANGLESTRIP:
+    case D3DPT_TRIANGLEFAN: return primitives + 2;
+    default: return 0;
+  }
+}
+
+bool isAlphaForm(D3DFORMAT display, D3DFORMAT back) {
+  return (display == D3DFMT_X8R8G8B8 && back == D3DFMT_A8R8G8B8) ||
+         (display == D3DFMT_X1R5G5B5 && back == D3DFMT_A1R5G5B5);
+}
+
+bool windowedBackBuffer(D3DFORMAT f) {
+  return f == D3DFMT_A8R8G8B8 || f == D3DFMT_X8R8G8B8 || f == D3DFMT_R5G6B5 || f == D3DFMT_X1R5G5B5 ||
+         f == D3DFMT_A1R5G5B5;
 }
 
 DWORD defaultRenderState(D3DRENDERSTATETYPE state) {

@@ -10,28 +10,6 @@ namespace {
 
 uint64_t ptr(const void* p) { return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(p)); }
 
-UINT indexCount(D3DPRIMITIVETYPE type, UINT primitives) {
-  switch (type) {
-    case D3DPT_POINTLIST: return primitives;
-    case D3DPT_LINELIST: return primitives * 2;
-    case D3DPT_LINESTRIP: return primitives + 1;
-    case D3DPT_TRIANGLELIST: return primitives * 3;
-    case D3DPT_TRIANGLESTRIP:
-    case D3DPT_TRIANGLEFAN: return primitives + 2;
-    default: return 0;
-  }
-}
-
-bool isAlphaForm(D3DFORMAT display, D3DFORMAT back) {
-  return (display == D3DFMT_X8R8G8B8 && back == D3DFMT_A8R8G8B8) ||
-         (display == D3DFMT_X1R5G5B5 && back == D3DFMT_A1R5G5B5);
-}
-
-bool windowedBackBuffer(D3DFORMAT f) {
-  return f == D3DFMT_A8R8G8B8 || f == D3DFMT_X8R8G8B8 || f == D3DFMT_R5G6B5 || f == D3DFMT_X1R5G5B5 ||
-         f == D3DFMT_A1R5G5B5;
-}
-
 }  // namespace
 
 // ---- MemoryTexture -------------------------------------------------------------
@@ -460,7 +438,7 @@ HRESULT RecordingDevice::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCo
                                          UINT vertexStride) {
   D3DCall& call = record("DrawPrimitiveUP", {type, primitiveCount, ptr(vertexData), vertexStride});
   call.vertexShader = vertexShader_;
-  UINT count = indexCount(type, primitiveCount);
+  UINT count = primitiveIndexCount(type, primitiveCount);
   if (vertexData && count)
     call.vertices.assign(static_cast<const uint8_t*>(vertexData),
                          static_cast<const uint8_t*>(vertexData) + static_cast<size_t>(count) * vertexStride);
@@ -475,7 +453,7 @@ HRESULT RecordingDevice::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minV
   D3DCall& call = record("DrawIndexedPrimitiveUP", {type, minVertexIndex, numVertices, primitiveCount, ptr(indexData),
                                                    indexFormat, ptr(vertexData), vertexStride});
   call.vertexShader = vertexShader_;
-  UINT count = indexCount(type, primitiveCount);
+  UINT count = primitiveIndexCount(type, primitiveCount);
   if (vertexData)
     call.vertices.assign(static_cast<const uint8_t*>(vertexData),
                          static_cast<const uint8_t*>(vertexData) +

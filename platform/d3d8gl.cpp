@@ -89,16 +89,6 @@ Uint32 sdlOfFormat(D3DFORMAT f) {
   }
 }
 
-bool isAlphaForm(D3DFORMAT display, D3DFORMAT back) {
-  return (display == D3DFMT_X8R8G8B8 && back == D3DFMT_A8R8G8B8) ||
-         (display == D3DFMT_X1R5G5B5 && back == D3DFMT_A1R5G5B5);
-}
-
-bool windowedBackBuffer(D3DFORMAT f) {
-  return f == D3DFMT_A8R8G8B8 || f == D3DFMT_X8R8G8B8 || f == D3DFMT_R5G6B5 || f == D3DFMT_X1R5G5B5 ||
-         f == D3DFMT_A1R5G5B5;
-}
-
 struct GLFormat {
   GLenum format = 0, type = 0;
   bool alphaOne = false;  // the format has no alpha: it samples as 1
@@ -446,18 +436,6 @@ GLenum addressMode(DWORD a) {
     case D3DTADDRESS_BORDER: return GL_CLAMP_TO_BORDER;
     case D3DTADDRESS_MIRRORONCE: return GL_MIRRORED_REPEAT;
     default: return GL_REPEAT;
-  }
-}
-
-UINT indexCount(D3DPRIMITIVETYPE type, UINT primitives) {
-  switch (type) {
-    case D3DPT_POINTLIST: return primitives;
-    case D3DPT_LINELIST: return primitives * 2;
-    case D3DPT_LINESTRIP: return primitives + 1;
-    case D3DPT_TRIANGLELIST: return primitives * 3;
-    case D3DPT_TRIANGLESTRIP:
-    case D3DPT_TRIANGLEFAN: return primitives + 2;
-    default: return 0;
   }
 }
 
@@ -891,7 +869,7 @@ class GLDevice : public Direct3DDevice8 {
 
   HRESULT DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount, const void* vertexData,
                           UINT vertexStride) override {
-    UINT count = indexCount(type, primitiveCount);
+    UINT count = primitiveIndexCount(type, primitiveCount);
     if (!inScene_ || !vertexData || count == 0 || vertexStride == 0) return D3DERR_INVALIDCALL;
     if (!makeCurrent()) return D3DERR_DEVICELOST;
     if (!prepare(vertexData, count, vertexStride)) return D3DERR_INVALIDCALL;
@@ -902,7 +880,7 @@ class GLDevice : public Direct3DDevice8 {
   HRESULT DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minVertexIndex, UINT numVertices, UINT primitiveCount,
                                  const void* indexData, D3DFORMAT indexFormat, const void* vertexData,
                                  UINT vertexStride) override {
-    UINT count = indexCount(type, primitiveCount);
+    UINT count = primitiveIndexCount(type, primitiveCount);
     if (!inScene_ || !vertexData || !indexData || count == 0 || vertexStride == 0 || numVertices == 0 ||
         (indexFormat != D3DFMT_INDEX16 && indexFormat != D3DFMT_INDEX32))
       return D3DERR_INVALIDCALL;

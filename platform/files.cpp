@@ -20,13 +20,7 @@ std::string programPath() {
   return std::string(buf, static_cast<size_t>(n));
 }
 
-std::string programDirectory() {
-  std::string p = programPath();
-  size_t slash = p.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return p.substr(0, slash);
-}
+std::string programDirectory() { return directoryPart(programPath()); }
 
 std::string currentDirectory() {
   char buf[PATH_MAX];
@@ -39,6 +33,13 @@ bool setCurrentDirectory(const std::string& dir) { return chdir(dir.c_str()) == 
 std::string_view fileNamePart(std::string_view path) {
   size_t cut = path.find_last_of("/\\");
   return cut == std::string_view::npos ? path : path.substr(cut + 1);
+}
+
+std::string directoryPart(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
 }
 
 std::string joinPath(std::string_view dir, std::string_view name) {

@@ -18,6 +18,9 @@ bool setCurrentDirectory(const std::string& dir);
 
 // The part of a path after its last '/' or '\'.
 std::string_view fileNamePart(std::string_view path);
+// The part of a path before its last '/': "." when it has none, "/" for a
+// name in the root.
+std::string directoryPart(const std::string& path);
 // Joins a directory and a name with '/'.
 std::string joinPath(std::string_view dir, std::string_view name);
 

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/bytes.h"
 #include "platform/files.h"
 
 namespace platform {
@@ -131,7 +132,7 @@ std::string format(const Tree& tree) {
       if (v.type == REG_SZ && printableString(v.data)) {
         appendQuoted(out, std::string_view(reinterpret_cast<const char*>(v.data.data()), v.data.size() - 1));
       } else if (v.type == REG_DWORD && v.data.size() == 4) {
-        DWORD d = v.data[0] | (v.data[1] << 8) | (v.data[2] << 16) | (static_cast<DWORD>(v.data[3]) << 24);
+        DWORD d = readLe32(v.data.data());
         char buf[16];
         std::snprintf(buf, sizeof buf, "dword:%08x", d);
         out += buf;
@@ -241,7 +242,8 @@ Tree parse(const std::string& text) {
     } else if (rest.substr(0, 6) == "dword:") {
       DWORD d = static_cast<DWORD>(std::strtoul(std::string(rest.substr(6)).c_str(), nullptr, 16));
       v.type = REG_DWORD;
-      v.data = {static_cast<BYTE>(d), static_cast<BYTE>(d >> 8), static_cast<BYTE>(d >> 16), static_cast<BYTE>(d >> 24)};
+      v.data.assign(4, 0);
+      writeLe32(v.data.data(), d);
     } else if (rest.substr(0, 4) == "hex:") {
       v.type = REG_BINARY;
       if (!parseHexBytes(rest.substr(4), v.data)) continue;

@@ -18,18 +18,6 @@ void copyText(char* out, size_t room, const std::string& text) {
   std::strncpy(out, text.c_str(), room - 1);
   out[room - 1] = '\0';
 }
-
-long long overlap(const RECT& a, const RECT& b) {
-  long long w = std::min(a.right, b.right) - std::max(a.left, b.left);
-  long long h = std::min(a.bottom, b.bottom) - std::max(a.top, b.top);
-  return (w > 0 && h > 0) ? w * h : 0;
-}
-
-long long distanceSq(const RECT& r, POINT p) {
-  long long dx = p.x < r.left ? r.left - p.x : (p.x >= r.right ? p.x - r.right + 1 : 0);
-  long long dy = p.y < r.top ? r.top - p.y : (p.y >= r.bottom ? p.y - r.bottom + 1 : 0);
-  return dx * dx + dy * dy;
-}
 }  // namespace
 
 ScriptedWindowSystem::ScriptedWindowSystem() {
@@ -215,7 +203,7 @@ HMONITOR ScriptedWindowSystem::monitorFromRect(const RECT* rect, DWORD flags) {
   if (rect) {
     for (const Display& d : displays) {
       if (!d.handle) continue;
-      long long a = overlap(*rect, d.rect);
+      long long a = overlapArea(*rect, d.rect);
       if (a > bestArea) {
         bestArea = a;
         best = d.handle;
@@ -236,7 +224,7 @@ HMONITOR ScriptedWindowSystem::monitorFromPoint(POINT point, DWORD flags) {
   long long nearestDistance = -1;
   for (const Display& d : displays) {
     if (!d.handle) continue;
-    long long dist = distanceSq(d.rect, point);
+    long long dist = distanceSquared(d.rect, point);
     if (dist == 0) return d.handle;
     if (nearestDistance < 0 || dist < nearestDistance) {
       nearestDistance = dist;

@@ -61,18 +61,6 @@ void watchEmbedded(unsigned long window, unsigned long parent) {
 
 RECT toRect(const SDL_Rect& r) { return RECT{r.x, r.y, r.x + r.w, r.y + r.h}; }
 
-long long overlap(const RECT& a, const RECT& b) {
-  long long w = std::min(a.right, b.right) - std::max(a.left, b.left);
-  long long h = std::min(a.bottom, b.bottom) - std::max(a.top, b.top);
-  return (w > 0 && h > 0) ? w * h : 0;
-}
-
-long long distanceSq(const RECT& r, POINT p) {
-  long long dx = p.x < r.left ? r.left - p.x : (p.x >= r.right ? p.x - r.right + 1 : 0);
-  long long dy = p.y < r.top ? r.top - p.y : (p.y >= r.bottom ? p.y - r.bottom + 1 : 0);
-  return dx * dx + dy * dy;
-}
-
 WPARAM virtualKey(SDL_Keycode key) {
   if (key >= SDLK_a && key <= SDLK_z) return 'A' + (key - SDLK_a);
   if (key >= SDLK_0 && key <= SDLK_9) return '0' + (key - SDLK_0);
@@ -253,7 +241,7 @@ class SdlWindowSystem : public BasicWindowSystem {
     long long bestArea = 0;
     if (rect)
       for (auto& [h, r] : list)
-        if (long long a = overlap(*rect, r); a > bestArea) {
+        if (long long a = overlapArea(*rect, r); a > bestArea) {
           bestArea = a;
           best = h;
         }
@@ -269,7 +257,7 @@ class SdlWindowSystem : public BasicWindowSystem {
     HMONITOR nearest = 0;
     long long nearestDistance = -1;
     for (auto& [h, r] : list) {
-      long long d = distanceSq(r, point);
+      long long d = distanceSquared(r, point);
       if (d == 0) return h;
       if (nearestDistance < 0 || d < nearestDistance) {
         nearestDistance = d;

@@ -640,4 +640,16 @@ int BasicWindowSystem::showCursor(BOOL show) {
   return cursorShown_;
 }
 
+long long overlapArea(const RECT& a, const RECT& b) {
+  long long w = std::min(a.right, b.right) - std::max(a.left, b.left);
+  long long h = std::min(a.bottom, b.bottom) - std::max(a.top, b.top);
+  return (w > 0 && h > 0) ? w * h : 0;
+}
+
+long long distanceSquared(const RECT& r, POINT p) {
+  long long dx = p.x < r.left ? r.left - p.x : (p.x >= r.right ? p.x - r.right + 1 : 0);
+  long long dy = p.y < r.top ? r.top - p.y : (p.y >= r.bottom ? p.y - r.bottom + 1 : 0);
+  return dx * dx + dy * dy;
+}
+
 }  // namespace platform

@@ -168,4 +168,10 @@ class BasicWindowSystem : public WindowSystem {
   HWND foreground_ = 0;
 };
 
+// For choosing monitors, the same for every back end: the area two
+// rectangles share (0 when they do not meet), and the squared distance from
+// a point to a rectangle's nearest pixel (0 inside it).
+long long overlapArea(const RECT& a, const RECT& b);
+long long distanceSquared(const RECT& r, POINT p);
+
 }  // namespace platform

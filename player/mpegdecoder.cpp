@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/bytes.h"
 #include "player/localfileinput.h"
 #include "player/logfile.h"
 #include "player/playercontext.h"
@@ -28,10 +29,7 @@ const char* const kCannotPlay = "Tessolar cannot play this file/stream. This fil
 const char* const kCannotRead = "Cannot read MP3 data from input plugin.";
 const char* const kCannotWrite = "Cannot write audio data to output buffer.";
 
-int32_t bigEndian32(const uint8_t* p) {
-  return static_cast<int32_t>((static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
-                              (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]));
-}
+int32_t bigEndian32(const uint8_t* p) { return static_cast<int32_t>(platform::readBe32(p)); }
 
 bool isSyncPair(const uint8_t* p) { return p[0] == 0xFF && ((p[1] & 0xF0) == 0xF0 || (p[1] & 0xF0) == 0xE0); }
 

@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
+#include <string>
+#include <utility>
 
 #include "player/event.h"
 #include "player/playercontext.h"
@@ -10,7 +12,14 @@
 
 namespace {
 constexpr size_t kMessageBuffer = 4096;
+
+// A stage's message text: printf-formatted, cut to fit kMessageBuffer.
+std::string formatMessage(const char* format, va_list args) {
+  char text[kMessageBuffer];
+  std::vsnprintf(text, sizeof(text), format, args);
+  return text;
 }
+}  // namespace
 
 PipelineUnit::PipelineUnit(PlayerContext* context)
     : context_(context), target_(context ? context->target : nullptr) {}
@@ -54,24 +63,22 @@ void PipelineUnit::setPropertyManager(PropertyManager* props) { props_ = props; 
 void PipelineUnit::setInputBuffer(PullBuffer* buffer) { input_ = buffer; }
 
 ErrorCode PipelineUnit::reportError(const char* format, ...) {
-  char text[kMessageBuffer];
   va_list args;
   va_start(args, format);
-  std::vsnprintf(text, sizeof(text), format, args);
+  std::string text = formatMessage(format, args);
   va_end(args);
   if (!target_) return kError_NullValueInvalid;
-  target_->acceptEvent(std::make_unique<MessageEvent>(INFO_ErrorMessage, text));
+  target_->acceptEvent(std::make_unique<MessageEvent>(INFO_ErrorMessage, std::move(text)));
   return target_->acceptEvent(std::make_unique<Event>(INFO_DoneOutputtingDueToError));
 }
 
 ErrorCode PipelineUnit::reportStatus(const char* format, ...) {
-  char text[kMessageBuffer];
   va_list args;
   va_start(args, format);
-  std::vsnprintf(text, sizeof(text), format, args);
+  std::string text = formatMessage(format, args);
   va_end(args);
   if (!target_) return kError_NullValueInvalid;
-  return target_->acceptEvent(std::make_unique<MessageEvent>(INFO_StatusMessage, text));
+  return target_->acceptEvent(std::make_unique<MessageEvent>(INFO_StatusMessage, std::move(text)));
 }
 
 void PipelineUnit::debugPrint() {

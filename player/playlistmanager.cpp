@@ -82,27 +82,12 @@ ErrorCode PlaylistManager::setCurrentIndex(int32_t index) {
   return kError_NoErr;
 }
 
-ErrorCode PlaylistManager::next(bool userAction) {
-  std::lock_guard<std::mutex> lock(m_);
-  int32_t n = static_cast<int32_t>(items_.size());
-  if (n == 0) {
-    current_ = -1;
-    return kError_NoErr;
-  }
-  int32_t position = current_;
-  if (repeat_ == kRepeatOne && !userAction) {
-    // The same song again.
-  } else if (current_ + 1 < n) {
-    position = current_ + 1;
-  } else if (repeat_ == kRepeatAll || userAction) {
-    if (shuffle_) reshuffle();
-    position = 0;
-  }
-  setPosition(std::clamp(position, 0, n - 1));
-  return kError_NoErr;
-}
+ErrorCode PlaylistManager::next(bool userAction) { return step(true, userAction); }
 
-ErrorCode PlaylistManager::previous(bool userAction) {
+ErrorCode PlaylistManager::previous(bool userAction) { return step(false, userAction); }
+
+// next and previous: the same rules in either direction.
+ErrorCode PlaylistManager::step(bool forward, bool userAction) {
   std::lock_guard<std::mutex> lock(m_);
   int32_t n = static_cast<int32_t>(items_.size());
   if (n == 0) {
@@ -112,11 +97,11 @@ ErrorCode PlaylistManager::previous(bool userAction) {
   int32_t position = current_;
   if (repeat_ == kRepeatOne && !userAction) {
     // The same song again.
-  } else if (current_ > 0) {
-    position = current_ - 1;
+  } else if (forward ? current_ + 1 < n : current_ > 0) {
+    position = forward ? current_ + 1 : current_ - 1;
   } else if (repeat_ == kRepeatAll || userAction) {
     if (shuffle_) reshuffle();
-    position = n - 1;
+    position = forward ? 0 : n - 1;
   }
   setPosition(std::clamp(position, 0, n - 1));
   return kError_NoErr;

@@ -102,6 +102,7 @@ class PlaylistManager {
   int32_t indexOf(const PlaylistItem* item) const;
   void setPosition(int32_t position);
   void reshuffle();
+  ErrorCode step(bool forward, bool userAction);
   ErrorCode insert(const char* url, int32_t index);
 
   PlayerContext* context_;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/bytes.h"
 #include "shell/saverapp.h"
 
 using namespace platform;
@@ -25,18 +26,17 @@ void writeDword(HKEY key, const char* name, DWORD value) {
 
 // The 16 bytes of a GUID as Windows stores it (fields little-endian).
 void guidToBytes(const GUID& guid, BYTE out[16]) {
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<BYTE>(guid.Data1 >> (8 * i));
-  for (int i = 0; i < 2; ++i) out[4 + i] = static_cast<BYTE>(guid.Data2 >> (8 * i));
-  for (int i = 0; i < 2; ++i) out[6 + i] = static_cast<BYTE>(guid.Data3 >> (8 * i));
+  platform::writeLe32(out, guid.Data1);
+  platform::writeLe16(out + 4, guid.Data2);
+  platform::writeLe16(out + 6, guid.Data3);
   std::memcpy(out + 8, guid.Data4, 8);
 }
 
 GUID guidFromBytes(const BYTE in[16]) {
   GUID guid;
-  guid.Data1 = static_cast<DWORD>(in[0]) | (static_cast<DWORD>(in[1]) << 8) | (static_cast<DWORD>(in[2]) << 16) |
-               (static_cast<DWORD>(in[3]) << 24);
-  guid.Data2 = static_cast<WORD>(in[4] | (in[5] << 8));
-  guid.Data3 = static_cast<WORD>(in[6] | (in[7] << 8));
+  guid.Data1 = platform::readLe32(in);
+  guid.Data2 = platform::readLe16(in + 4);
+  guid.Data3 = platform::readLe16(in + 6);
   std::memcpy(guid.Data4, in + 8, 8);
   return guid;
 }

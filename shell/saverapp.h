@@ -162,6 +162,7 @@ class SaverApp {
   void stopSaver();
   HRESULT startDevices();
   void releaseDevices();
+  void releaseUnitDevices();
   void selectUnit(uint32_t index);
   void renderFrame();
   void animateErrorBox();

@@ -223,23 +223,7 @@ void SaverApp::requestStop() {
   if (!(mode == RunMode::test || (mode == RunMode::full && !checkingPassword))) return;
 
   if (mode == RunMode::full && isWin9x && verifyPassword) {
-    for (uint32_t i = 0; i < unitCount; ++i) {
-      RenderUnit& unit = units[i];
-      selectUnit(i);
-      if (unit.objectsRestored) {
-        invalidateDeviceObjects();
-        unit.objectsRestored = false;
-      }
-      if (unit.objectsInitialized) {
-        deleteDeviceObjects();
-        unit.objectsInitialized = false;
-      }
-      if (unit.device) {
-        unit.device->Release();
-        unit.device = nullptr;
-      }
-    }
-    currentDevice = nullptr;
+    releaseUnitDevices();
     for (uint32_t a = 0; a < adapterCount; ++a) {
       if (!adapters[a] || !adapters[a]->deviceWindow) continue;
       ShowWindow(adapters[a]->deviceWindow, SW_RESTORE);
@@ -406,7 +390,8 @@ HRESULT SaverApp::startDevices() {
   return S_OK;
 }
 
-void SaverApp::releaseDevices() {
+// Takes down every unit's device objects and device; the units stay listed.
+void SaverApp::releaseUnitDevices() {
   for (uint32_t i = 0; i < unitCount; ++i) {
     RenderUnit& unit = units[i];
     selectUnit(i);
@@ -422,9 +407,12 @@ void SaverApp::releaseDevices() {
       unit.device->Release();
       unit.device = nullptr;
     }
-    currentDevice = nullptr;
   }
   currentDevice = nullptr;
+}
+
+void SaverApp::releaseDevices() {
+  releaseUnitDevices();
   unitCount = 0;
   if (d3d) {
     d3d->Release();

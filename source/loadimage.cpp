@@ -16,13 +16,12 @@ extern "C" {
 }
 
 #include "pack/pack.h"
+#include "platform/bytes.h"
 
 namespace {
 
-uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-uint32_t le32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
+using platform::readLe16;
+using platform::readLe32;
 
 bool resizeOrFail(PixelBuffer& pixels, size_t bytes) {
   try {
@@ -149,35 +148,35 @@ bool decodeBitmap(const uint8_t* data, size_t size, PixelBuffer& pixels, int& wi
   size_t infoAt = 0;
   bool fileHeader = false;
   size_t bitsAt = 0;
-  if (size >= 2 && le16(data) == 0x4D42) {
+  if (size >= 2 && readLe16(data) == 0x4D42) {
     if (size < 14) return false;
     fileHeader = true;
-    bitsAt = le32(data + 10);
+    bitsAt = readLe32(data + 10);
     infoAt = 14;
   }
   const uint8_t* info = data + infoAt;
   const size_t infoRoom = size - infoAt;
   if (infoRoom < 4) return false;
 
-  const uint32_t headerSize = le32(info);
+  const uint32_t headerSize = readLe32(info);
   int64_t w = 0, h = 0;
   unsigned depth = 0;
   uint32_t compression = BI_RGB, sizeImage = 0, used = 0;
   size_t entrySize = 4;
   if (headerSize == 12) {
     if (infoRoom < 12) return false;
-    w = le16(info + 4);
-    h = le16(info + 6);
-    depth = le16(info + 10);
+    w = readLe16(info + 4);
+    h = readLe16(info + 6);
+    depth = readLe16(info + 10);
     entrySize = 3;
   } else if (headerSize == 40) {
     if (infoRoom < 40) return false;
-    w = int32_t(le32(info + 4));
-    h = int32_t(le32(info + 8));
-    depth = le16(info + 14);
-    compression = le32(info + 16);
-    sizeImage = le32(info + 20);
-    used = le32(info + 32);
+    w = int32_t(readLe32(info + 4));
+    h = int32_t(readLe32(info + 8));
+    depth = readLe16(info + 14);
+    compression = readLe32(info + 16);
+    sizeImage = readLe32(info + 20);
+    used = readLe32(info + 32);
   } else {
     return false;  // the long headers (v4, v5) and the OS/2 variants are not read
   }
@@ -188,9 +187,9 @@ bool decodeBitmap(const uint8_t* data, size_t size, PixelBuffer& pixels, int& wi
   if (compression == BI_BITFIELDS) {
     if (depth != 16 && depth != 32) return false;
     if (infoRoom < 40 + 12) return false;
-    red = Channel(le32(info + 40));
-    green = Channel(le32(info + 44));
-    blue = Channel(le32(info + 48));
+    red = Channel(readLe32(info + 40));
+    green = Channel(readLe32(info + 44));
+    blue = Channel(readLe32(info + 48));
     tableAt += 12;
   } else if (depth == 16) {
     red = Channel(0x7C00), green = Channel(0x03E0), blue = Channel(0x001F);
@@ -270,7 +269,7 @@ bool decodeBitmap(const uint8_t* data, size_t size, PixelBuffer& pixels, int& wi
             canvas.put(x, y, colour(row[x]));
             break;
           case 16: {
-            const uint32_t v = le16(row + 2 * x);
+            const uint32_t v = readLe16(row + 2 * x);
             canvas.put(x, y, Rgb{red(v), green(v), blue(v)});
             break;
           }
@@ -280,7 +279,7 @@ bool decodeBitmap(const uint8_t* data, size_t size, PixelBuffer& pixels, int& wi
             break;
           }
           case 32: {
-            const uint32_t v = le32(row + 4 * x);
+            const uint32_t v = readLe32(row + 4 * x);
             canvas.put(x, y, Rgb{red(v), green(v), blue(v)});
             break;
           }
@@ -300,7 +299,7 @@ bool decodeTga(const uint8_t* data, size_t size, PixelBuffer& pixels, int& width
   pixels.clear();
   if (!data || size < 18) return false;
   if (data[2] != 2 || data[16] != 32) return false;  // uncompressed true colour, 32 bits
-  const int w = le16(data + 12), h = le16(data + 14);
+  const int w = readLe16(data + 12), h = readLe16(data + 14);
   if (w == 0 || h == 0 || uint64_t(w) * uint64_t(h) > kMaxImagePixels) return false;
   // The image-ID field (its length is byte 0) stands between the header
   // and the pixels.
