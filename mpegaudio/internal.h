@@ -12,42 +12,42 @@ namespace mpegaudio::detail {
 // Bounded bit reader: reads past the end give zero bits and never touch
 // memory outside [data, data + bytes).
 class BitReader {
-public:
-    BitReader(const uint8_t* data, int32_t bytes) : data_(data), bits_(int64_t(bytes) * 8) {}
-    uint32_t get(int n) {
-        uint32_t v = 0;
-        for (int i = 0; i < n; ++i) {
-            v <<= 1;
-            if (pos_ < bits_) v |= (data_[pos_ >> 3] >> (7 - (pos_ & 7))) & 1u;
-            ++pos_;
-        }
-        return v;
+ public:
+  BitReader(const uint8_t* data, int32_t bytes) : data_(data), bits_(int64_t(bytes) * 8) {}
+  uint32_t get(int n) {
+    uint32_t v = 0;
+    for (int i = 0; i < n; ++i) {
+      v <<= 1;
+      if (pos_ < bits_) v |= (data_[pos_ >> 3] >> (7 - (pos_ & 7))) & 1u;
+      ++pos_;
     }
-    void skip(int n) { pos_ += n; }
-    int64_t position() const { return pos_; }
-    bool overrun() const { return pos_ > bits_; }
+    return v;
+  }
+  void skip(int n) { pos_ += n; }
+  int64_t position() const { return pos_; }
+  bool overrun() const { return pos_ > bits_; }
 
-private:
-    const uint8_t* data_;
-    int64_t bits_;
-    int64_t pos_ = 0;
+ private:
+  const uint8_t* data_;
+  int64_t bits_;
+  int64_t pos_ = 0;
 };
 
 // The stream prepared by decodeInit.
 struct Stream {
-    MpegHeader header;
-    int32_t version = 0;        // 0 MPEG-1, 1 MPEG-2, 2 MPEG-2.5
-    int32_t freeBytes = 0;      // free-format frame bytes without padding
-    int32_t reduction = 0;
-    int32_t conversion = 0;     // 0..3
-    bool eightBit = false;
-    bool fullBand = false;
-    int32_t frequencyLimit = 24000;
-    int32_t outChannels = 2;
-    int32_t sampleRate = 0;     // stream rate
-    int32_t samplesPerFrame = 0;  // per channel, full rate
-    int32_t subbandCap = 32;    // subbands decoded at most (frequency limit and reduction)
-    bool ready = false;
+  MpegHeader header;
+  int32_t version = 0;    // 0 MPEG-1, 1 MPEG-2, 2 MPEG-2.5
+  int32_t freeBytes = 0;  // free-format frame bytes without padding
+  int32_t reduction = 0;
+  int32_t conversion = 0;  // 0..3
+  bool eightBit = false;
+  bool fullBand = false;
+  int32_t frequencyLimit = 24000;
+  int32_t outChannels = 2;
+  int32_t sampleRate = 0;       // stream rate
+  int32_t samplesPerFrame = 0;  // per channel, full rate
+  int32_t subbandCap = 32;      // subbands decoded at most (frequency limit and reduction)
+  bool ready = false;
 };
 extern Stream g_stream;
 

@@ -13,36 +13,36 @@ namespace mpegaudio {
 
 // The 4 header bytes of a frame, parsed.  All fields int32.
 struct MpegHeader {
-    int32_t sync = 0;           // 1: 12 sync bits set; 2: 11 bits (MPEG-2.5); 0: no header
-    int32_t id = 0;             // 1 MPEG-1, 0 MPEG-2 or MPEG-2.5
-    int32_t layerOption = 0;    // 3 Layer I, 2 Layer II, 1 Layer III (the header's bits)
-    int32_t protection = 0;     // 1 = no CRC
-    int32_t bitrateIndex = 0;   // 0 = free format
-    int32_t sampleRateIndex = 0;
-    int32_t padding = 0;
-    int32_t privateBit = 0;
-    int32_t mode = 0;           // 0 stereo, 1 joint stereo, 2 dual channel, 3 single channel
-    int32_t modeExtension = 0;
-    int32_t copyright = 0;
-    int32_t original = 0;
-    int32_t emphasis = 0;
+  int32_t sync = 0;          // 1: 12 sync bits set; 2: 11 bits (MPEG-2.5); 0: no header
+  int32_t id = 0;            // 1 MPEG-1, 0 MPEG-2 or MPEG-2.5
+  int32_t layerOption = 0;   // 3 Layer I, 2 Layer II, 1 Layer III (the header's bits)
+  int32_t protection = 0;    // 1 = no CRC
+  int32_t bitrateIndex = 0;  // 0 = free format
+  int32_t sampleRateIndex = 0;
+  int32_t padding = 0;
+  int32_t privateBit = 0;
+  int32_t mode = 0;  // 0 stereo, 1 joint stereo, 2 dual channel, 3 single channel
+  int32_t modeExtension = 0;
+  int32_t copyright = 0;
+  int32_t original = 0;
+  int32_t emphasis = 0;
 };
 
 // What decodeInit prepared (six int32, in this order).
 struct DecoderInfo {
-    int32_t channels = 0;        // output channels (1 or 2)
-    int32_t valuesPerFrame = 0;  // samples per channel x channels, per frame
-    int32_t sampleRate = 0;      // output sample rate in Hz
-    int32_t bitsPerSample = 0;   // 8 or 16
-    int32_t frameBytes = 0;      // PCM bytes one frame produces (valuesPerFrame x bytes per sample)
-    int32_t type = 0;            // always 0
+  int32_t channels = 0;        // output channels (1 or 2)
+  int32_t valuesPerFrame = 0;  // samples per channel x channels, per frame
+  int32_t sampleRate = 0;      // output sample rate in Hz
+  int32_t bitsPerSample = 0;   // 8 or 16
+  int32_t frameBytes = 0;      // PCM bytes one frame produces (valuesPerFrame x bytes per sample)
+  int32_t type = 0;            // always 0
 };
 
 // Result of decodeFrame: consumed 0 means that no valid frame starts here
 // (the caller resynchronises).
 struct DecodeResult {
-    int32_t consumed = 0;  // compressed bytes of the frame, padding included
-    int32_t produced = 0;  // PCM bytes written
+  int32_t consumed = 0;  // compressed bytes of the frame, padding included
+  int32_t produced = 0;  // PCM bytes written
 };
 
 // decodeInit options.
@@ -74,8 +74,7 @@ constexpr int32_t kMaxPcmFrameBytes = 4608;
 // the padding slot (0 when no candidate or no valid header), stores the
 // offset of the sync in *skip and the bitrate in bit/s in *bitrate.  A free
 // format stream is measured by searching for the following headers.
-int32_t findHeader(const uint8_t* bytes, int32_t length, MpegHeader* header, int32_t* bitrate,
-                   int32_t* skip);
+int32_t findHeader(const uint8_t* bytes, int32_t length, MpegHeader* header, int32_t* bitrate, int32_t* skip);
 
 // Bytes of the padding slot of a header whose padding bit is set (4 for
 // Layer I, 1 otherwise); 0 when the bit is clear.
@@ -86,8 +85,8 @@ int32_t paddingBytes(const MpegHeader& header);
 // transform is accepted and ignored, conversion as above, frequencyLimit in Hz
 // (below 1000 counts as 1000; kFullBand decodes everything).  Returns 1 on
 // success, 0 when the stream is not supported.
-int32_t decodeInit(const MpegHeader* header, int32_t frameBytes, int32_t reduction,
-                   int32_t transform, int32_t conversion, int32_t frequencyLimit);
+int32_t decodeInit(const MpegHeader* header, int32_t frameBytes, int32_t reduction, int32_t transform,
+                   int32_t conversion, int32_t frequencyLimit);
 
 void decodeInfo(DecoderInfo* info);
 
@@ -101,10 +100,10 @@ void setEqualizerEnabled(bool enabled);
 void setEqualizerTable(const float factors[32]);
 
 // Stream facts of a header (for stream information and seeking).
-int32_t headerSampleRate(const MpegHeader& header);     // Hz, 0 when invalid
-int32_t headerLayer(const MpegHeader& header);          // 1, 2 or 3; 0 when invalid
-int32_t headerVersion(const MpegHeader& header);        // 1 MPEG-1, 2 MPEG-2, 3 MPEG-2.5
+int32_t headerSampleRate(const MpegHeader& header);       // Hz, 0 when invalid
+int32_t headerLayer(const MpegHeader& header);            // 1, 2 or 3; 0 when invalid
+int32_t headerVersion(const MpegHeader& header);          // 1 MPEG-1, 2 MPEG-2, 3 MPEG-2.5
 int32_t headerSamplesPerFrame(const MpegHeader& header);  // 384, 1152 or 576
-int32_t headerChannels(const MpegHeader& header);       // 1 or 2
+int32_t headerChannels(const MpegHeader& header);         // 1 or 2
 
 }  // namespace mpegaudio

@@ -3,6 +3,9 @@
 
 namespace mpegaudio::tables {
 
+// The tables keep the rows of the standard.
+// clang-format off
+
 const ScaleFactorBands kScaleFactorBands[9] = {
     // 44.1 kHz
     {{0, 4, 8, 12, 16, 20, 24, 30, 36, 44, 52, 62, 74, 90, 110, 134, 162, 196, 238, 288, 342, 418, 576},
@@ -53,3 +56,4 @@ const uint8_t kLsfSfbCount[6][3][4] = {
 };
 
 }  // namespace mpegaudio::tables
+// clang-format on

@@ -3,6 +3,9 @@
 
 namespace mpegaudio::tables {
 
+// The tables keep the rows of the standard.
+// clang-format off
+
 const int16_t kBitrate[2][3][16] = {
     {
         // MPEG-2 / 2.5 lower sampling frequencies
@@ -25,3 +28,4 @@ const int32_t kSampleRate[3][4] = {
 };
 
 }  // namespace mpegaudio::tables
+// clang-format on

@@ -4,6 +4,9 @@
 
 namespace mpegaudio::tables {
 
+// The tables keep the rows of the standard.
+// clang-format off
+
 namespace {
 
 const uint16_t c1[] = {1, 1, 1, 0};
@@ -226,3 +229,4 @@ const HuffmanSource kHuffmanPairs[32] = {
 const HuffmanSource kHuffmanQuads[2] = {{cA, lA, 4, 0}, {cB, lB, 4, 0}};
 
 }  // namespace mpegaudio::tables
+// clang-format on

@@ -3,6 +3,9 @@
 
 namespace mpegaudio::tables {
 
+// The tables keep the rows of the standard.
+// clang-format off
+
 // Classes by number of steps: 3, 5, 7, 9, 15, 31, ... 65535.
 const Layer2Class kLayer2Class[kLayer2Classes] = {
     {3, 5, true},       {5, 7, true},       {7, 3, false},      {9, 10, true},
@@ -76,3 +79,4 @@ const Layer2Table kLayer2Tables[5] = {
 };
 
 }  // namespace mpegaudio::tables
+// clang-format on

@@ -3,6 +3,9 @@
 
 namespace mpegaudio::tables {
 
+// The tables keep the rows of the standard.
+// clang-format off
+
 // Values are the window's prototype in units of 2^-16, without the sign flip
 // that the window applies to every other block of 64 taps.
 const int32_t kSynthesisWindowHalf[257] = {
@@ -31,3 +34,4 @@ const int32_t kSynthesisWindowHalf[257] = {
 };
 
 }  // namespace mpegaudio::tables
+// clang-format on

@@ -48,8 +48,7 @@ namespace {
 bool sameNameIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
   }
   return true;
 }
@@ -273,8 +272,7 @@ size_t Pack::readAt(uint64_t fileOffset, void* buffer, size_t size) const {
 
 // The count a member read may deliver: the member's length from `start`,
 // limited by `capacity` and by what the file really holds.
-static size_t memberCount(const PackEntry& e, uint64_t dataOffset, uint64_t fileSize, size_t capacity,
-                          size_t start) {
+static size_t memberCount(const PackEntry& e, uint64_t dataOffset, uint64_t fileSize, size_t capacity, size_t start) {
   if (start >= e.length) return 0;
   uint64_t count = e.length - start;
   count = std::min<uint64_t>(count, capacity);
@@ -327,8 +325,7 @@ std::vector<std::string> diskCandidates(std::string_view path) {
 }
 
 // Reads a disk file: its size limited to `max` (0 = no limit) from `start`.
-bool loadDisk(std::string_view path, std::string* fresh, void* buffer, size_t& length,
-              size_t start, size_t max) {
+bool loadDisk(std::string_view path, std::string* fresh, void* buffer, size_t& length, size_t start, size_t max) {
   for (const std::string& candidate : diskCandidates(path)) {
     std::FILE* f = std::fopen(candidate.c_str(), "rb");
     if (!f) continue;

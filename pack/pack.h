@@ -21,11 +21,11 @@ namespace packformat {
 
 constexpr size_t kHeaderSize = 44;
 constexpr size_t kEntrySize = 96;
-constexpr size_t kNameSize = 64;       // 63 characters and a NUL
+constexpr size_t kNameSize = 64;  // 63 characters and a NUL
 constexpr size_t kMaxNameLength = 63;
 constexpr size_t kSignatureSize = 24;
-constexpr size_t kMaxEntries = 10000;  // what the writers reserve
-constexpr size_t kWindow = 1u << 20;   // search window and directory read
+constexpr size_t kMaxEntries = 10000;   // what the writers reserve
+constexpr size_t kWindow = 1u << 20;    // search window and directory read
 constexpr size_t kCopyBlock = 0x40000;  // copy loops move 256 KiB at a time
 
 constexpr uint32_t kKindFile = 0;
@@ -125,8 +125,7 @@ class Pack {
   // Returns a PackLoadResult; `bytes` receives the data (fresh, replaced).
   int load(std::string_view path, std::string& bytes, size_t start = 0, size_t max = 0) const;
   // Into a caller's buffer of `capacity` bytes; `length` receives the count.
-  int load(std::string_view path, void* buffer, size_t capacity, size_t& length,
-           size_t start = 0) const;
+  int load(std::string_view path, void* buffer, size_t capacity, size_t& length, size_t start = 0) const;
 
   // Installer only.  Copies the first entry whose whole name equals `name`
   // (ignoring case) to `targetPath`.  Returns 1 when the name was found (even

@@ -612,8 +612,8 @@ class Direct3DDevice8 {
   virtual HRESULT GetVertexShader(DWORD* handle) = 0;
 
   // levels 0 means the whole chain down to 1x1.
-  virtual HRESULT CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format,
-                                D3DPOOL pool, Direct3DTexture8** texture) = 0;
+  virtual HRESULT CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                                Direct3DTexture8** texture) = 0;
   // Copies a D3DPOOL_SYSTEMMEM texture into a D3DPOOL_DEFAULT one of the
   // same size and format.
   virtual HRESULT UpdateTexture(Direct3DTexture8* source, Direct3DTexture8* destination) = 0;
@@ -642,8 +642,8 @@ class Direct3D8 {
   virtual UINT GetAdapterModeCount(UINT adapter) = 0;
   virtual HRESULT EnumAdapterModes(UINT adapter, UINT mode, D3DDISPLAYMODE* displayMode) = 0;
   virtual HRESULT GetAdapterDisplayMode(UINT adapter, D3DDISPLAYMODE* displayMode) = 0;
-  virtual HRESULT CheckDeviceType(UINT adapter, D3DDEVTYPE type, D3DFORMAT displayFormat,
-                                  D3DFORMAT backBufferFormat, BOOL windowed) = 0;
+  virtual HRESULT CheckDeviceType(UINT adapter, D3DDEVTYPE type, D3DFORMAT displayFormat, D3DFORMAT backBufferFormat,
+                                  BOOL windowed) = 0;
   virtual HRESULT CheckDeviceFormat(UINT adapter, D3DDEVTYPE type, D3DFORMAT adapterFormat, DWORD usage,
                                     D3DRESOURCETYPE resourceType, D3DFORMAT checkFormat) = 0;
   virtual HRESULT GetDeviceCaps(UINT adapter, D3DDEVTYPE type, D3DCAPS8* caps) = 0;

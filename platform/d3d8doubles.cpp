@@ -82,8 +82,7 @@ DWORD MemoryTexture::texel(UINT x, UINT y, UINT level) const {
 }
 
 HRESULT MemoryTexture::copyFrom(const MemoryTexture& source) {
-  if (source.format_ != format_ || source.width() != width() || source.height() != height())
-    return D3DERR_INVALIDCALL;
+  if (source.format_ != format_ || source.width() != width() || source.height() != height()) return D3DERR_INVALIDCALL;
   for (size_t i = 0; i < levels_.size() && i < source.levels_.size(); ++i) levels_[i].bytes = source.levels_[i].bytes;
   return D3D_OK;
 }
@@ -451,13 +450,13 @@ HRESULT RecordingDevice::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minV
                                                 UINT primitiveCount, const void* indexData, D3DFORMAT indexFormat,
                                                 const void* vertexData, UINT vertexStride) {
   D3DCall& call = record("DrawIndexedPrimitiveUP", {type, minVertexIndex, numVertices, primitiveCount, ptr(indexData),
-                                                   indexFormat, ptr(vertexData), vertexStride});
+                                                    indexFormat, ptr(vertexData), vertexStride});
   call.vertexShader = vertexShader_;
   UINT count = primitiveIndexCount(type, primitiveCount);
   if (vertexData)
-    call.vertices.assign(static_cast<const uint8_t*>(vertexData),
-                         static_cast<const uint8_t*>(vertexData) +
-                             static_cast<size_t>(minVertexIndex + numVertices) * vertexStride);
+    call.vertices.assign(
+        static_cast<const uint8_t*>(vertexData),
+        static_cast<const uint8_t*>(vertexData) + static_cast<size_t>(minVertexIndex + numVertices) * vertexStride);
   if (indexData) {
     for (UINT i = 0; i < count; ++i)
       call.indices.push_back(indexFormat == D3DFMT_INDEX32 ? static_cast<const uint32_t*>(indexData)[i]
@@ -513,9 +512,9 @@ D3DCAPS8 ScriptedDirect3D8::standardHalCaps() {
   c.GuardBandLeft = c.GuardBandTop = -8192.0f;
   c.GuardBandRight = c.GuardBandBottom = 8192.0f;
   c.FVFCaps = 8;
-  c.TextureOpCaps = D3DTEXOPCAPS_DISABLE | D3DTEXOPCAPS_SELECTARG1 | D3DTEXOPCAPS_SELECTARG2 |
-                    D3DTEXOPCAPS_MODULATE | D3DTEXOPCAPS_MODULATE2X | D3DTEXOPCAPS_MODULATE4X | D3DTEXOPCAPS_ADD |
-                    D3DTEXOPCAPS_ADDSIGNED | D3DTEXOPCAPS_SUBTRACT;
+  c.TextureOpCaps = D3DTEXOPCAPS_DISABLE | D3DTEXOPCAPS_SELECTARG1 | D3DTEXOPCAPS_SELECTARG2 | D3DTEXOPCAPS_MODULATE |
+                    D3DTEXOPCAPS_MODULATE2X | D3DTEXOPCAPS_MODULATE4X | D3DTEXOPCAPS_ADD | D3DTEXOPCAPS_ADDSIGNED |
+                    D3DTEXOPCAPS_SUBTRACT;
   c.MaxTextureBlendStages = 8;
   c.MaxSimultaneousTextures = 2;
   c.VertexProcessingCaps = D3DVTXPCAPS_TEXGEN | D3DVTXPCAPS_MATERIALSOURCE7 | D3DVTXPCAPS_DIRECTIONALLIGHTS |
@@ -653,8 +652,8 @@ HRESULT ScriptedDirect3D8::CreateDevice(UINT adapter, D3DDEVTYPE type, HWND focu
   log.push_back("CreateDevice(" + std::to_string(adapter) + ", " + std::to_string(type) + ", " +
                 std::to_string(focusWindow) + ", " + std::to_string(behaviourFlags) + ")");
   if (device) *device = nullptr;
-  CreateDeviceCall call{adapter, type, focusWindow, behaviourFlags, params ? *params : D3DPRESENT_PARAMETERS{},
-                        D3D_OK, nullptr};
+  CreateDeviceCall call{adapter, type,   focusWindow, behaviourFlags, params ? *params : D3DPRESENT_PARAMETERS{},
+                        D3D_OK,  nullptr};
   HRESULT hr = D3D_OK;
   if (!device || !params || adapter >= adapters.size()) {
     hr = D3DERR_INVALIDCALL;

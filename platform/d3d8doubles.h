@@ -72,19 +72,19 @@ class MemoryTexture : public Direct3DTexture8 {
 
 // One recorded device call.
 struct D3DCall {
-  std::string name;                // the method, e.g. "SetRenderState"
-  std::vector<uint64_t> args;      // integer arguments in order (pointers as their address)
-  std::vector<float> floats;       // float arguments (Clear's z)
-  D3DMATRIX matrix;                // SetTransform
-  D3DLIGHT8 light;                 // SetLight
-  D3DMATERIAL8 material;           // SetMaterial
-  D3DVIEWPORT8 viewport;           // SetViewport
-  D3DPRESENT_PARAMETERS params;    // Reset
-  Direct3DTexture8* texture = nullptr;  // SetTexture; UpdateTexture's source
-  Direct3DTexture8* texture2 = nullptr; // UpdateTexture's destination
-  std::vector<uint8_t> vertices;   // draw calls: the vertices the call reads (from vertex 0)
-  std::vector<uint32_t> indices;   // indexed draws: the indices, widened
-  DWORD vertexShader = 0;          // draw calls: the vertex format in force
+  std::string name;                      // the method, e.g. "SetRenderState"
+  std::vector<uint64_t> args;            // integer arguments in order (pointers as their address)
+  std::vector<float> floats;             // float arguments (Clear's z)
+  D3DMATRIX matrix;                      // SetTransform
+  D3DLIGHT8 light;                       // SetLight
+  D3DMATERIAL8 material;                 // SetMaterial
+  D3DVIEWPORT8 viewport;                 // SetViewport
+  D3DPRESENT_PARAMETERS params;          // Reset
+  Direct3DTexture8* texture = nullptr;   // SetTexture; UpdateTexture's source
+  Direct3DTexture8* texture2 = nullptr;  // UpdateTexture's destination
+  std::vector<uint8_t> vertices;         // draw calls: the vertices the call reads (from vertex 0)
+  std::vector<uint32_t> indices;         // indexed draws: the indices, widened
+  DWORD vertexShader = 0;                // draw calls: the vertex format in force
   // "SetRenderState(137, 0)": the name and the integer arguments.
   std::string text() const;
 };
@@ -128,9 +128,9 @@ class RecordingDevice : public Direct3DDevice8 {
   HRESULT UpdateTexture(Direct3DTexture8* source, Direct3DTexture8* destination) override;
   HRESULT DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount, const void* vertexData,
                           UINT vertexStride) override;
-  HRESULT DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minVertexIndex, UINT numVertices,
-                                 UINT primitiveCount, const void* indexData, D3DFORMAT indexFormat,
-                                 const void* vertexData, UINT vertexStride) override;
+  HRESULT DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minVertexIndex, UINT numVertices, UINT primitiveCount,
+                                 const void* indexData, D3DFORMAT indexFormat, const void* vertexData,
+                                 UINT vertexStride) override;
   // Answers with a picture of backBufferColour the size of the back buffer.
   HRESULT readBackBuffer(std::vector<DWORD>* pixels, UINT* width, UINT* height) override;
 
@@ -271,9 +271,8 @@ class ScriptedDirect3D8 : public Direct3D8 {
   static D3DDISPLAYMODE mode(UINT width, UINT height, D3DFORMAT format, UINT refresh = 60);
   // An adapter with a description, a GUID whose bytes are all `guidByte`,
   // a desktop mode, the given modes and HAL caps.
-  static ScriptedAdapter standardAdapter(const std::string& description, BYTE guidByte,
-                                         const D3DDISPLAYMODE& desktop, std::vector<D3DDISPLAYMODE> modes,
-                                         HMONITOR monitor);
+  static ScriptedAdapter standardAdapter(const std::string& description, BYTE guidByte, const D3DDISPLAYMODE& desktop,
+                                         std::vector<D3DDISPLAYMODE> modes, HMONITOR monitor);
 
  private:
   ULONG refs_ = 1;

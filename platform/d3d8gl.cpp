@@ -26,8 +26,8 @@
 //     when a depth buffer was asked for, filters and addressing per stage.
 // Not reproduced: fog, point and spot lights (treated as
 // absent), texture transforms, vertex blending, user clip planes.
-#include <epoxy/gl.h>
 #include <SDL2/SDL.h>
+#include <epoxy/gl.h>
 
 #include <algorithm>
 #include <cmath>
@@ -56,22 +56,16 @@ D3DFORMAT formatOfSdl(Uint32 f) {
     case SDL_PIXELFORMAT_ARGB8888:
     case SDL_PIXELFORMAT_ABGR8888:
     case SDL_PIXELFORMAT_RGBA8888:
-    case SDL_PIXELFORMAT_BGRA8888:
-      return D3DFMT_A8R8G8B8;
+    case SDL_PIXELFORMAT_BGRA8888: return D3DFMT_A8R8G8B8;
     case SDL_PIXELFORMAT_RGB24:
-    case SDL_PIXELFORMAT_BGR24:
-      return D3DFMT_R8G8B8;
+    case SDL_PIXELFORMAT_BGR24: return D3DFMT_R8G8B8;
     case SDL_PIXELFORMAT_RGB565:
-    case SDL_PIXELFORMAT_BGR565:
-      return D3DFMT_R5G6B5;
+    case SDL_PIXELFORMAT_BGR565: return D3DFMT_R5G6B5;
     case SDL_PIXELFORMAT_RGB555:
-    case SDL_PIXELFORMAT_BGR555:
-      return D3DFMT_X1R5G5B5;
+    case SDL_PIXELFORMAT_BGR555: return D3DFMT_X1R5G5B5;
     case SDL_PIXELFORMAT_ARGB1555:
-    case SDL_PIXELFORMAT_ABGR1555:
-      return D3DFMT_A1R5G5B5;
-    case SDL_PIXELFORMAT_ARGB4444:
-      return D3DFMT_A4R4G4B4;
+    case SDL_PIXELFORMAT_ABGR1555: return D3DFMT_A1R5G5B5;
+    case SDL_PIXELFORMAT_ARGB4444: return D3DFMT_A4R4G4B4;
     default:
       // Everything else a desktop runs in is 24-bit colour in 32-bit words.
       return SDL_BITSPERPIXEL(f) == 16 ? D3DFMT_R5G6B5 : D3DFMT_X8R8G8B8;
@@ -711,19 +705,27 @@ class GLDevice : public Direct3DDevice8 {
 
   HRESULT SetTransform(D3DTRANSFORMSTATETYPE state, const D3DMATRIX* matrix) override {
     if (!matrix) return D3DERR_INVALIDCALL;
-    if (state == D3DTS_WORLD) world_ = *matrix;
-    else if (state == D3DTS_VIEW) view_ = *matrix;
-    else if (state == D3DTS_PROJECTION) projection_ = *matrix;
-    else return D3D_OK;  // texture transforms are not used
+    if (state == D3DTS_WORLD)
+      world_ = *matrix;
+    else if (state == D3DTS_VIEW)
+      view_ = *matrix;
+    else if (state == D3DTS_PROJECTION)
+      projection_ = *matrix;
+    else
+      return D3D_OK;  // texture transforms are not used
     return D3D_OK;
   }
 
   HRESULT GetTransform(D3DTRANSFORMSTATETYPE state, D3DMATRIX* matrix) override {
     if (!matrix) return D3DERR_INVALIDCALL;
-    if (state == D3DTS_WORLD) *matrix = world_;
-    else if (state == D3DTS_VIEW) *matrix = view_;
-    else if (state == D3DTS_PROJECTION) *matrix = projection_;
-    else *matrix = identity();
+    if (state == D3DTS_WORLD)
+      *matrix = world_;
+    else if (state == D3DTS_VIEW)
+      *matrix = view_;
+    else if (state == D3DTS_PROJECTION)
+      *matrix = projection_;
+    else
+      *matrix = identity();
     return D3D_OK;
   }
 
@@ -1057,8 +1059,8 @@ class GLDevice : public Direct3DDevice8 {
     }
 
     glUseProgram(program_);
-    glViewport(static_cast<GLint>(viewport_.X), static_cast<GLint>(viewport_.Y),
-               static_cast<GLsizei>(viewport_.Width), static_cast<GLsizei>(viewport_.Height));
+    glViewport(static_cast<GLint>(viewport_.X), static_cast<GLint>(viewport_.Y), static_cast<GLsizei>(viewport_.Width),
+               static_cast<GLsizei>(viewport_.Height));
     glDepthRange(viewport_.MinZ, viewport_.MaxZ);
     glUniform4f(loc("uViewport"), static_cast<float>(viewport_.X), static_cast<float>(viewport_.Y),
                 static_cast<float>(viewport_.Width), static_cast<float>(viewport_.Height));
@@ -1181,9 +1183,7 @@ class GLDevice : public Direct3DDevice8 {
         glFrontFace(GL_CCW);
         glCullFace(GL_BACK);
         break;
-      default:
-        glDisable(GL_CULL_FACE);
-        break;
+      default: glDisable(GL_CULL_FACE); break;
     }
     if (depth_ && rs(D3DRS_ZENABLE)) {
       glEnable(GL_DEPTH_TEST);
@@ -1404,8 +1404,8 @@ class GLDirect3D8 : public Direct3D8 {
     return adapter < GetAdapterCount() ? sdlMonitorOfDisplay(static_cast<int>(adapter)) : 0;
   }
 
-  HRESULT CreateDevice(UINT adapter, D3DDEVTYPE type, HWND focusWindow, DWORD behaviour,
-                       D3DPRESENT_PARAMETERS* params, Direct3DDevice8** device) override {
+  HRESULT CreateDevice(UINT adapter, D3DDEVTYPE type, HWND focusWindow, DWORD behaviour, D3DPRESENT_PARAMETERS* params,
+                       Direct3DDevice8** device) override {
     if (device) *device = nullptr;
     if (!device || !params || adapter >= GetAdapterCount()) return D3DERR_INVALIDCALL;
     if (type != D3DDEVTYPE_HAL) return D3DERR_NOTAVAILABLE;

@@ -25,9 +25,7 @@ float D3DXVec3LengthSq(const D3DXVECTOR3* v) { return v->x * v->x + v->y * v->y 
 
 float D3DXVec3Length(const D3DXVECTOR3* v) { return std::sqrt(D3DXVec3LengthSq(v)); }
 
-float D3DXVec3Dot(const D3DXVECTOR3* a, const D3DXVECTOR3* b) {
-  return a->x * b->x + a->y * b->y + a->z * b->z;
-}
+float D3DXVec3Dot(const D3DXVECTOR3* a, const D3DXVECTOR3* b) { return a->x * b->x + a->y * b->y + a->z * b->z; }
 
 D3DXVECTOR3* D3DXVec3Cross(D3DXVECTOR3* out, const D3DXVECTOR3* a, const D3DXVECTOR3* b) {
   D3DXVECTOR3 r(a->y * b->z - a->z * b->y, a->z * b->x - a->x * b->z, a->x * b->y - a->y * b->x);
@@ -63,10 +61,9 @@ D3DXVECTOR3* D3DXVec3Normalize(D3DXVECTOR3* out, const D3DXVECTOR3* v) {
 }
 
 D3DXVECTOR4* D3DXVec3Transform(D3DXVECTOR4* out, const D3DXVECTOR3* v, const D3DXMATRIX* m) {
-  D3DXVECTOR4 r(v->x * m->_11 + v->y * m->_21 + v->z * m->_31 + m->_41,
-                v->x * m->_12 + v->y * m->_22 + v->z * m->_32 + m->_42,
-                v->x * m->_13 + v->y * m->_23 + v->z * m->_33 + m->_43,
-                v->x * m->_14 + v->y * m->_24 + v->z * m->_34 + m->_44);
+  D3DXVECTOR4 r(
+      v->x * m->_11 + v->y * m->_21 + v->z * m->_31 + m->_41, v->x * m->_12 + v->y * m->_22 + v->z * m->_32 + m->_42,
+      v->x * m->_13 + v->y * m->_23 + v->z * m->_33 + m->_43, v->x * m->_14 + v->y * m->_24 + v->z * m->_34 + m->_44);
   *out = r;
   return out;
 }
@@ -83,8 +80,7 @@ D3DXVECTOR3* D3DXVec3TransformCoord(D3DXVECTOR3* out, const D3DXVECTOR3* v, cons
 }
 
 D3DXVECTOR3* D3DXVec3TransformNormal(D3DXVECTOR3* out, const D3DXVECTOR3* v, const D3DXMATRIX* m) {
-  D3DXVECTOR3 r(v->x * m->_11 + v->y * m->_21 + v->z * m->_31,
-                v->x * m->_12 + v->y * m->_22 + v->z * m->_32,
+  D3DXVECTOR3 r(v->x * m->_11 + v->y * m->_21 + v->z * m->_31, v->x * m->_12 + v->y * m->_22 + v->z * m->_32,
                 v->x * m->_13 + v->y * m->_23 + v->z * m->_33);
   *out = r;
   return out;
@@ -105,8 +101,7 @@ D3DXMATRIX* D3DXMatrixMultiply(D3DXMATRIX* out, const D3DXMATRIX* a, const D3DXM
   D3DXMATRIX r;
   for (int i = 0; i < 4; ++i) {
     for (int j = 0; j < 4; ++j) {
-      r.m[i][j] = a->m[i][0] * b->m[0][j] + a->m[i][1] * b->m[1][j] + a->m[i][2] * b->m[2][j] +
-                  a->m[i][3] * b->m[3][j];
+      r.m[i][j] = a->m[i][0] * b->m[0][j] + a->m[i][1] * b->m[1][j] + a->m[i][2] * b->m[2][j] + a->m[i][3] * b->m[3][j];
     }
   }
   *out = r;
@@ -210,31 +205,28 @@ D3DXMATRIX* D3DXMatrixRotationZ(D3DXMATRIX* out, float angle) {
   return out;
 }
 
-D3DXMATRIX* D3DXMatrixLookAtRH(D3DXMATRIX* out, const D3DXVECTOR3* eye, const D3DXVECTOR3* at,
-                               const D3DXVECTOR3* up) {
+D3DXMATRIX* D3DXMatrixLookAtRH(D3DXMATRIX* out, const D3DXVECTOR3* eye, const D3DXVECTOR3* at, const D3DXVECTOR3* up) {
   D3DXVECTOR3 zaxis = *eye - *at, xaxis, yaxis;
   D3DXVec3Normalize(&zaxis, &zaxis);
   D3DXVec3Cross(&xaxis, up, &zaxis);
   D3DXVec3Normalize(&xaxis, &xaxis);
   D3DXVec3Cross(&yaxis, &zaxis, &xaxis);
-  *out = D3DXMATRIX(xaxis.x, yaxis.x, zaxis.x, 0, xaxis.y, yaxis.y, zaxis.y, 0, xaxis.z, yaxis.z,
-                    zaxis.z, 0, -D3DXVec3Dot(&xaxis, eye), -D3DXVec3Dot(&yaxis, eye),
-                    -D3DXVec3Dot(&zaxis, eye), 1);
+  *out = D3DXMATRIX(xaxis.x, yaxis.x, zaxis.x, 0, xaxis.y, yaxis.y, zaxis.y, 0, xaxis.z, yaxis.z, zaxis.z, 0,
+                    -D3DXVec3Dot(&xaxis, eye), -D3DXVec3Dot(&yaxis, eye), -D3DXVec3Dot(&zaxis, eye), 1);
   return out;
 }
 
-D3DXMATRIX* D3DXMatrixPerspectiveOffCenterRH(D3DXMATRIX* out, float l, float r, float b, float t,
-                                             float zn, float zf) {
-  *out = D3DXMATRIX(2.0f * zn / (r - l), 0, 0, 0,  //
-                    0, 2.0f * zn / (t - b), 0, 0,  //
+D3DXMATRIX* D3DXMatrixPerspectiveOffCenterRH(D3DXMATRIX* out, float l, float r, float b, float t, float zn, float zf) {
+  *out = D3DXMATRIX(2.0f * zn / (r - l), 0, 0, 0,                                 //
+                    0, 2.0f * zn / (t - b), 0, 0,                                 //
                     (l + r) / (r - l), (t + b) / (t - b), zf / (zn - zf), -1.0f,  //
                     0, 0, zn * zf / (zn - zf), 0);
   return out;
 }
 
 D3DXMATRIX* D3DXMatrixPerspectiveRH(D3DXMATRIX* out, float w, float h, float zn, float zf) {
-  *out = D3DXMATRIX(2.0f * zn / w, 0, 0, 0,  //
-                    0, 2.0f * zn / h, 0, 0,  //
+  *out = D3DXMATRIX(2.0f * zn / w, 0, 0, 0,       //
+                    0, 2.0f * zn / h, 0, 0,       //
                     0, 0, zf / (zn - zf), -1.0f,  //
                     0, 0, zn * zf / (zn - zf), 0);
   return out;
@@ -243,8 +235,8 @@ D3DXMATRIX* D3DXMatrixPerspectiveRH(D3DXMATRIX* out, float w, float h, float zn,
 D3DXMATRIX* D3DXMatrixPerspectiveFovRH(D3DXMATRIX* out, float fovy, float aspect, float zn, float zf) {
   float yScale = 1.0f / std::tan(fovy * 0.5f);
   float xScale = yScale / aspect;
-  *out = D3DXMATRIX(xScale, 0, 0, 0,  //
-                    0, yScale, 0, 0,  //
+  *out = D3DXMATRIX(xScale, 0, 0, 0,              //
+                    0, yScale, 0, 0,              //
                     0, 0, zf / (zn - zf), -1.0f,  //
                     0, 0, zn * zf / (zn - zf), 0);
   return out;

@@ -16,10 +16,30 @@ struct D3DXVECTOR3 {
   D3DXVECTOR3() = default;
   constexpr D3DXVECTOR3(float ax, float ay, float az) : x(ax), y(ay), z(az) {}
 
-  D3DXVECTOR3& operator+=(const D3DXVECTOR3& v) { x += v.x; y += v.y; z += v.z; return *this; }
-  D3DXVECTOR3& operator-=(const D3DXVECTOR3& v) { x -= v.x; y -= v.y; z -= v.z; return *this; }
-  D3DXVECTOR3& operator*=(float f) { x *= f; y *= f; z *= f; return *this; }
-  D3DXVECTOR3& operator/=(float f) { x /= f; y /= f; z /= f; return *this; }
+  D3DXVECTOR3& operator+=(const D3DXVECTOR3& v) {
+    x += v.x;
+    y += v.y;
+    z += v.z;
+    return *this;
+  }
+  D3DXVECTOR3& operator-=(const D3DXVECTOR3& v) {
+    x -= v.x;
+    y -= v.y;
+    z -= v.z;
+    return *this;
+  }
+  D3DXVECTOR3& operator*=(float f) {
+    x *= f;
+    y *= f;
+    z *= f;
+    return *this;
+  }
+  D3DXVECTOR3& operator/=(float f) {
+    x /= f;
+    y /= f;
+    z /= f;
+    return *this;
+  }
   D3DXVECTOR3 operator+() const { return *this; }
   D3DXVECTOR3 operator-() const { return {-x, -y, -z}; }
   D3DXVECTOR3 operator+(const D3DXVECTOR3& v) const { return {x + v.x, y + v.y, z + v.z}; }
@@ -53,8 +73,8 @@ struct D3DXMATRIX {
   };
 
   D3DXMATRIX() : m{} {}
-  D3DXMATRIX(float a11, float a12, float a13, float a14, float a21, float a22, float a23, float a24,
-             float a31, float a32, float a33, float a34, float a41, float a42, float a43, float a44)
+  D3DXMATRIX(float a11, float a12, float a13, float a14, float a21, float a22, float a23, float a24, float a31,
+             float a32, float a33, float a34, float a41, float a42, float a43, float a44)
       : m{{a11, a12, a13, a14}, {a21, a22, a23, a24}, {a31, a32, a33, a34}, {a41, a42, a43, a44}} {}
 
   float& operator()(int row, int col) { return m[row][col]; }
@@ -119,11 +139,9 @@ D3DXMATRIX* D3DXMatrixRotationY(D3DXMATRIX* out, float angle);
 // [cos sin 0 0; -sin cos 0 0; 0 0 1 0; 0 0 0 1]
 D3DXMATRIX* D3DXMatrixRotationZ(D3DXMATRIX* out, float angle);
 // Right-handed view matrix looking from eye towards at.
-D3DXMATRIX* D3DXMatrixLookAtRH(D3DXMATRIX* out, const D3DXVECTOR3* eye, const D3DXVECTOR3* at,
-                               const D3DXVECTOR3* up);
+D3DXMATRIX* D3DXMatrixLookAtRH(D3DXMATRIX* out, const D3DXVECTOR3* eye, const D3DXVECTOR3* at, const D3DXVECTOR3* up);
 // [2zn/(r-l) 0 0 0; 0 2zn/(t-b) 0 0; (l+r)/(r-l) (t+b)/(t-b) zf/(zn-zf) -1; 0 0 zn*zf/(zn-zf) 0]
-D3DXMATRIX* D3DXMatrixPerspectiveOffCenterRH(D3DXMATRIX* out, float l, float r, float b, float t,
-                                             float zn, float zf);
+D3DXMATRIX* D3DXMatrixPerspectiveOffCenterRH(D3DXMATRIX* out, float l, float r, float b, float t, float zn, float zf);
 // The symmetric case: width w and height h at the near plane.
 D3DXMATRIX* D3DXMatrixPerspectiveRH(D3DXMATRIX* out, float w, float h, float zn, float zf);
 // Vertical field of view fovy (radians) and aspect = width / height.

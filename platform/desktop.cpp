@@ -43,8 +43,7 @@ std::optional<DesktopPicture> captureX11Desktop() {
   Window root = DefaultRootWindow(display);
   XWindowAttributes attributes;
   if (XGetWindowAttributes(display, root, &attributes) && attributes.width > 0 && attributes.height > 0) {
-    XImage* image =
-        XGetImage(display, root, 0, 0, attributes.width, attributes.height, AllPlanes, ZPixmap);
+    XImage* image = XGetImage(display, root, 0, 0, attributes.width, attributes.height, AllPlanes, ZPixmap);
     if (image) {
       // Only true-colour screens are read; masks give each channel's place.
       if (image->red_mask && image->green_mask && image->blue_mask) {

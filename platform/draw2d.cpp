@@ -239,15 +239,11 @@ HBRUSH GetSysColorBrush(int index) { return kSysBase + static_cast<HBRUSH>(index
 
 COLORREF GetSysColor(int index) {
   switch (index) {
-    case COLOR_WINDOW:
-      return RGB(255, 255, 255);
-    case COLOR_WINDOWTEXT:
-      return RGB(0, 0, 0);
-    case COLOR_BACKGROUND:
-      return RGB(0, 128, 128);
+    case COLOR_WINDOW: return RGB(255, 255, 255);
+    case COLOR_WINDOWTEXT: return RGB(0, 0, 0);
+    case COLOR_BACKGROUND: return RGB(0, 128, 128);
     case COLOR_BTNFACE:
-    default:
-      return RGB(192, 192, 192);
+    default: return RGB(192, 192, 192);
   }
 }
 

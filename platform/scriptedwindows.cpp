@@ -120,8 +120,8 @@ BOOL ScriptedWindowSystem::killTimer(HWND window, UINT_PTR id) {
 }
 
 BOOL ScriptedWindowSystem::invalidateRect(HWND window, const RECT* rect, BOOL erase) {
-  std::string r = rect ? num(rect->left) + " " + num(rect->top) + " " + num(rect->right) + " " + num(rect->bottom)
-                       : "null";
+  std::string r =
+      rect ? num(rect->left) + " " + num(rect->top) + " " + num(rect->right) + " " + num(rect->bottom) : "null";
   log.push_back("InvalidateRect(" + hex(window) + ", " + r + ", " + num(erase) + ")");
   return BasicWindowSystem::invalidateRect(window, rect, erase);
 }
@@ -158,27 +158,19 @@ int ScriptedWindowSystem::getSystemMetrics(int index) {
     ++count;
   }
   switch (index) {
-    case SM_CXSCREEN:
-      return p ? p->rect.right - p->rect.left : 0;
-    case SM_CYSCREEN:
-      return p ? p->rect.bottom - p->rect.top : 0;
-    case SM_XVIRTUALSCREEN:
-      return virt.left;
-    case SM_YVIRTUALSCREEN:
-      return virt.top;
-    case SM_CXVIRTUALSCREEN:
-      return virt.right - virt.left;
-    case SM_CYVIRTUALSCREEN:
-      return virt.bottom - virt.top;
-    case SM_CMONITORS:
-      return count;
+    case SM_CXSCREEN: return p ? p->rect.right - p->rect.left : 0;
+    case SM_CYSCREEN: return p ? p->rect.bottom - p->rect.top : 0;
+    case SM_XVIRTUALSCREEN: return virt.left;
+    case SM_YVIRTUALSCREEN: return virt.top;
+    case SM_CXVIRTUALSCREEN: return virt.right - virt.left;
+    case SM_CYVIRTUALSCREEN: return virt.bottom - virt.top;
+    case SM_CMONITORS: return count;
     case SM_SAMEDISPLAYFORMAT: {
       for (const Display& d : displays)
         if (d.handle && p && d.bitsPerPel != p->bitsPerPel) return 0;
       return 1;
     }
-    default:
-      return 0;
+    default: return 0;
   }
 }
 

@@ -26,14 +26,14 @@ class ScriptedWindowSystem : public BasicWindowSystem {
  public:
   // One display device; it is a monitor when attached to the desktop.
   struct Display {
-    RECT rect;                  // in virtual-screen coordinates
-    RECT work;                  // work area (defaults to rect)
-    std::string deviceName;     // "\\.\DISPLAY1" ...
-    std::string description;    // the adapter's description
+    RECT rect;                // in virtual-screen coordinates
+    RECT work;                // work area (defaults to rect)
+    std::string deviceName;   // "\\.\DISPLAY1" ...
+    std::string description;  // the adapter's description
     DWORD stateFlags = DISPLAY_DEVICE_ATTACHED_TO_DESKTOP;
     DWORD bitsPerPel = 32;
     DWORD frequency = 60;
-    HMONITOR handle = 0;        // 0 when not attached to the desktop
+    HMONITOR handle = 0;  // 0 when not attached to the desktop
   };
 
   ScriptedWindowSystem();
@@ -89,8 +89,8 @@ class ScriptedWindowSystem : public BasicWindowSystem {
   bool starved = false;
 
   // ---- WindowSystem ----
-  HWND createWindow(DWORD exStyle, const char* className, const char* title, DWORD style, int x, int y,
-                    int width, int height, HWND parent, HMENU menu, HINSTANCE instance, void* param) override;
+  HWND createWindow(DWORD exStyle, const char* className, const char* title, DWORD style, int x, int y, int width,
+                    int height, HWND parent, HMENU menu, HINSTANCE instance, void* param) override;
   BOOL destroyWindow(HWND window) override;
   BOOL showWindow(HWND window, int command) override;
   BOOL setWindowPos(HWND window, HWND after, int x, int y, int cx, int cy, UINT flags) override;

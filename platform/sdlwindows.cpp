@@ -2,10 +2,10 @@
 // an OpenGL context), SDL events become Win32 messages, displays are the
 // monitors.  Preview windows are placed inside a foreign X11 window by
 // reparenting the SDL window's X window into it.
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
 #include <SDL2/SDL.h>
 #include <SDL2/SDL_syswm.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -424,8 +424,14 @@ class SdlWindowSystem : public BasicWindowSystem {
       case SW_HIDE: SDL_HideWindow(win); break;
       case SW_MINIMIZE:
       case SW_SHOWMINIMIZED: SDL_MinimizeWindow(win); break;
-      case SW_MAXIMIZE: SDL_ShowWindow(win); SDL_MaximizeWindow(win); break;
-      case SW_RESTORE: SDL_ShowWindow(win); SDL_RestoreWindow(win); break;
+      case SW_MAXIMIZE:
+        SDL_ShowWindow(win);
+        SDL_MaximizeWindow(win);
+        break;
+      case SW_RESTORE:
+        SDL_ShowWindow(win);
+        SDL_RestoreWindow(win);
+        break;
       default: SDL_ShowWindow(win); break;
     }
   }
@@ -637,9 +643,7 @@ class SdlWindowSystem : public BasicWindowSystem {
         WindowRecord* rec = record(h);
         switch (e.window.event) {
           case SDL_WINDOWEVENT_SHOWN:
-          case SDL_WINDOWEVENT_EXPOSED:
-            invalidateRect(h, nullptr, FALSE);
-            return;
+          case SDL_WINDOWEVENT_EXPOSED: invalidateRect(h, nullptr, FALSE); return;
           case SDL_WINDOWEVENT_MOVED:
             if (rec && !(rec->style & WS_CHILD)) {
               LONG w = rec->rect.right - rec->rect.left, hh = rec->rect.bottom - rec->rect.top;
@@ -659,9 +663,7 @@ class SdlWindowSystem : public BasicWindowSystem {
             resized.insert(h);
             return;
           }
-          case SDL_WINDOWEVENT_MINIMIZED:
-            postMessage(h, WM_SIZE, SIZE_MINIMIZED, 0);
-            return;
+          case SDL_WINDOWEVENT_MINIMIZED: postMessage(h, WM_SIZE, SIZE_MINIMIZED, 0); return;
           case SDL_WINDOWEVENT_RESTORED:
             if (rec)
               postMessage(h, WM_SIZE, SIZE_RESTORED,
@@ -672,19 +674,15 @@ class SdlWindowSystem : public BasicWindowSystem {
             focus = 1;
             setForeground(h);
             return;
-          case SDL_WINDOWEVENT_FOCUS_LOST:
-            focus = -1;
-            return;
+          case SDL_WINDOWEVENT_FOCUS_LOST: focus = -1; return;
           case SDL_WINDOWEVENT_CLOSE:
             // The window manager's close button is the system menu's Close.
             postMessage(h, WM_SYSCOMMAND, SC_CLOSE, 0);
             return;
-          default:
-            return;
+          default: return;
         }
       }
-      default:
-        return;
+      default: return;
     }
   }
 

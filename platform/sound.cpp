@@ -24,9 +24,8 @@ WAVEFORMATEX pcmFormat(DWORD rate, WORD channels, WORD bits) {
 
 bool isValidPcmFormat(const WAVEFORMATEX& f) {
   return f.wFormatTag == WAVE_FORMAT_PCM && (f.nChannels == 1 || f.nChannels == 2) &&
-         (f.wBitsPerSample == 8 || f.wBitsPerSample == 16) && f.nSamplesPerSec >= 100 &&
-         f.nSamplesPerSec <= 200000 && f.nBlockAlign == f.wBitsPerSample / 8 * f.nChannels &&
-         f.nAvgBytesPerSec == f.nSamplesPerSec * f.nBlockAlign;
+         (f.wBitsPerSample == 8 || f.wBitsPerSample == 16) && f.nSamplesPerSec >= 100 && f.nSamplesPerSec <= 200000 &&
+         f.nBlockAlign == f.wBitsPerSample / 8 * f.nChannels && f.nAvgBytesPerSec == f.nSamplesPerSec * f.nBlockAlign;
 }
 
 namespace soundimpl {
@@ -195,9 +194,8 @@ class SoundBuffer final : public IDirectSoundBuffer {
       if (core_->level < DSSCL_PRIORITY) return DSERR_PRIOLEVELNEEDED;
       if (!isValidPcmFormat(*format)) return DSERR_BADFORMAT;
       const WAVEFORMATEX& old = core_->primaryFormat;
-      reopen = !core_->capture &&
-               (old.nSamplesPerSec != format->nSamplesPerSec || old.nChannels != format->nChannels ||
-                old.wBitsPerSample != format->wBitsPerSample);
+      reopen = !core_->capture && (old.nSamplesPerSec != format->nSamplesPerSec || old.nChannels != format->nChannels ||
+                                   old.wBitsPerSample != format->wBitsPerSample);
       core_->primaryFormat = *format;
     }
     // The device runs in the primary format: reopen it when it changed.
@@ -277,8 +275,8 @@ class SoundBuffer final : public IDirectSoundBuffer {
   // Bytes of this buffer the device takes at once: the write cursor's lead.
   DWORD leadBytes() const {
     const WAVEFORMATEX& dev = core_->deviceFormat;
-    double frames = static_cast<double>(core_->devicePeriod) * format_.nSamplesPerSec /
-                    std::max<DWORD>(1, dev.nSamplesPerSec);
+    double frames =
+        static_cast<double>(core_->devicePeriod) * format_.nSamplesPerSec / std::max<DWORD>(1, dev.nSamplesPerSec);
     DWORD lead = static_cast<DWORD>(frames + 1) * format_.nBlockAlign;
     return std::min(lead, size() / 2 - size() / 2 % format_.nBlockAlign);
   }
@@ -373,8 +371,7 @@ class DirectSoundObject final : public IDirectSound {
     if (!desc->lpwfxFormat || !isValidPcmFormat(*desc->lpwfxFormat)) return DSERR_BADFORMAT;
     const WAVEFORMATEX f = *desc->lpwfxFormat;
     DWORD bytes = desc->dwBufferBytes - desc->dwBufferBytes % f.nBlockAlign;
-    if (desc->dwBufferBytes < DSBSIZE_MIN || desc->dwBufferBytes > DSBSIZE_MAX || bytes == 0)
-      return DSERR_INVALIDPARAM;
+    if (desc->dwBufferBytes < DSBSIZE_MIN || desc->dwBufferBytes > DSBSIZE_MAX || bytes == 0) return DSERR_INVALIDPARAM;
     if (core_->capture && captureOptions().failSecondary) return DSERR_ALLOCATED;
     if (!core_->openOutput()) return DSERR_NODRIVER;
     *buffer = new SoundBuffer(core_, false, desc->dwFlags, f, bytes);

@@ -45,7 +45,6 @@ class Core : public std::enable_shared_from_this<Core> {
   // Opens the output when it is closed and notes its format; no lock held.
   bool openOutput();
 
-
   std::mutex m;
   std::unique_ptr<Output> output;
   WAVEFORMATEX primaryFormat;

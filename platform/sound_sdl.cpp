@@ -107,8 +107,8 @@ class SdlOutput final : public Output {
   Core* core_;
   std::string name_;
   bool isDefault_;
-  std::mutex openMutex_;       // serialises open and close
-  mutable std::mutex m_;       // the format and period
+  std::mutex openMutex_;  // serialises open and close
+  mutable std::mutex m_;  // the format and period
   std::atomic<SDL_AudioDeviceID> dev_{0};
   WAVEFORMATEX fmt_;
   DWORD period_ = 1024;

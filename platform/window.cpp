@@ -41,8 +41,8 @@ ScopedWindowSystem::ScopedWindowSystem(WindowSystem& system) : previous_(install
 ScopedWindowSystem::~ScopedWindowSystem() { installed = previous_; }
 
 ATOM RegisterClassA(const WNDCLASSA* wc) { return wc ? windowSystem().registerClass(*wc) : 0; }
-HWND CreateWindowExA(DWORD exStyle, const char* className, const char* title, DWORD style, int x, int y,
-                     int width, int height, HWND parent, HMENU menu, HINSTANCE instance, void* param) {
+HWND CreateWindowExA(DWORD exStyle, const char* className, const char* title, DWORD style, int x, int y, int width,
+                     int height, HWND parent, HMENU menu, HINSTANCE instance, void* param) {
   return windowSystem().createWindow(exStyle, className, title, style, x, y, width, height, parent, menu, instance,
                                      param);
 }
@@ -112,17 +112,12 @@ int GetSystemMetrics(int index) {
     // The virtual screen is the primary screen; one monitor, one format.
     switch (index) {
       case SM_XVIRTUALSCREEN:
-      case SM_YVIRTUALSCREEN:
-        return 0;
-      case SM_CXVIRTUALSCREEN:
-        return windowSystem().getSystemMetrics(SM_CXSCREEN);
-      case SM_CYVIRTUALSCREEN:
-        return windowSystem().getSystemMetrics(SM_CYSCREEN);
+      case SM_YVIRTUALSCREEN: return 0;
+      case SM_CXVIRTUALSCREEN: return windowSystem().getSystemMetrics(SM_CXSCREEN);
+      case SM_CYVIRTUALSCREEN: return windowSystem().getSystemMetrics(SM_CYSCREEN);
       case SM_CMONITORS:
-      case SM_SAMEDISPLAYFORMAT:
-        return 1;
-      default:
-        break;
+      case SM_SAMEDISPLAYFORMAT: return 1;
+      default: break;
     }
   }
   return windowSystem().getSystemMetrics(index);

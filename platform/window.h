@@ -347,9 +347,8 @@ class WindowSystem {
 
   // Classes and windows
   virtual ATOM registerClass(const WNDCLASSA& wc) = 0;
-  virtual HWND createWindow(DWORD exStyle, const char* className, const char* title, DWORD style, int x,
-                            int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
-                            void* param) = 0;
+  virtual HWND createWindow(DWORD exStyle, const char* className, const char* title, DWORD style, int x, int y,
+                            int width, int height, HWND parent, HMENU menu, HINSTANCE instance, void* param) = 0;
   virtual BOOL destroyWindow(HWND window) = 0;
   virtual BOOL isWindow(HWND window) = 0;
   virtual BOOL isWindowVisible(HWND window) = 0;
@@ -435,8 +434,8 @@ class ScopedWindowSystem {
 
 // ---- the Win32 calls ----------------------------------------------------------
 ATOM RegisterClassA(const WNDCLASSA* wc);
-HWND CreateWindowExA(DWORD exStyle, const char* className, const char* title, DWORD style, int x, int y,
-                     int width, int height, HWND parent, HMENU menu, HINSTANCE instance, void* param);
+HWND CreateWindowExA(DWORD exStyle, const char* className, const char* title, DWORD style, int x, int y, int width,
+                     int height, HWND parent, HMENU menu, HINSTANCE instance, void* param);
 BOOL DestroyWindow(HWND window);
 BOOL IsWindow(HWND window);
 BOOL IsWindowVisible(HWND window);

@@ -41,9 +41,8 @@ ATOM BasicWindowSystem::registerClass(const WNDCLASSA& wc) {
   return static_cast<ATOM>(0xC000 + classes_.size());
 }
 
-HWND BasicWindowSystem::createWindow(DWORD exStyle, const char* className, const char* title, DWORD style, int x,
-                                     int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
-                                     void* param) {
+HWND BasicWindowSystem::createWindow(DWORD exStyle, const char* className, const char* title, DWORD style, int x, int y,
+                                     int width, int height, HWND parent, HMENU menu, HINSTANCE instance, void* param) {
   if (!className) return 0;
   auto cls = classes_.find(className);
   if (cls == classes_.end()) return 0;
@@ -450,22 +449,13 @@ LRESULT BasicWindowSystem::defWindowProc(HWND window, UINT message, WPARAM wPara
   WindowRecord* rec = record(window);
   if (!rec) return 0;
   switch (message) {
-    case WM_CLOSE:
-      destroyWindow(window);
-      return 0;
+    case WM_CLOSE: destroyWindow(window); return 0;
     case WM_SYSCOMMAND:
       switch (wParam & 0xFFF0) {
-        case SC_CLOSE:
-          sendMessage(window, WM_CLOSE, 0, 0);
-          break;
-        case SC_MINIMIZE:
-          showWindow(window, SW_MINIMIZE);
-          break;
-        case SC_MAXIMIZE:
-          showWindow(window, SW_MAXIMIZE);
-          break;
-        default:
-          break;
+        case SC_CLOSE: sendMessage(window, WM_CLOSE, 0, 0); break;
+        case SC_MINIMIZE: showWindow(window, SW_MINIMIZE); break;
+        case SC_MAXIMIZE: showWindow(window, SW_MAXIMIZE); break;
+        default: break;
       }
       return 0;
     case WM_PAINT: {
@@ -489,8 +479,7 @@ LRESULT BasicWindowSystem::defWindowProc(HWND window, UINT message, WPARAM wPara
         return 1;
       }
       return 0;
-    default:
-      return 0;
+    default: return 0;
   }
 }
 
@@ -517,8 +506,8 @@ UINT_PTR BasicWindowSystem::setTimer(HWND window, UINT_PTR id, UINT milliseconds
 }
 
 BOOL BasicWindowSystem::killTimer(HWND window, UINT_PTR id) {
-  auto it = std::find_if(timers_.begin(), timers_.end(),
-                         [&](const Timer& t) { return t.window == window && t.id == id; });
+  auto it =
+      std::find_if(timers_.begin(), timers_.end(), [&](const Timer& t) { return t.window == window && t.id == id; });
   if (it == timers_.end()) return FALSE;
   timers_.erase(it);
   // A WM_TIMER already taken stays taken; none is generated any more.

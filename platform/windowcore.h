@@ -48,8 +48,8 @@ class BasicWindowSystem : public WindowSystem {
   ~BasicWindowSystem() override;
 
   ATOM registerClass(const WNDCLASSA& wc) override;
-  HWND createWindow(DWORD exStyle, const char* className, const char* title, DWORD style, int x, int y,
-                    int width, int height, HWND parent, HMENU menu, HINSTANCE instance, void* param) override;
+  HWND createWindow(DWORD exStyle, const char* className, const char* title, DWORD style, int x, int y, int width,
+                    int height, HWND parent, HMENU menu, HINSTANCE instance, void* param) override;
   BOOL destroyWindow(HWND window) override;
   BOOL isWindow(HWND window) override;
   BOOL isWindowVisible(HWND window) override;

@@ -207,8 +207,8 @@ void MpegDecoder::setEqualizerTable(const float factors[32]) { mpegaudio::setEqu
 // ---------------------------------------------------------------------------
 // Reading the input
 
-ErrorCode MpegDecoder::readInput(size_t bytes, bool /*blocking*/, bool allowPartial, const uint8_t*& data,
-                                 size_t& got, bool yieldToPause) {
+ErrorCode MpegDecoder::readInput(size_t bytes, bool /*blocking*/, bool allowPartial, const uint8_t*& data, size_t& got,
+                                 bool yieldToPause) {
   // Local files are never network streams, so the stream buffering rule
   // (which only such inputs need) has nothing to do here.
   if (!input_) return kError_NullValueInvalid;
@@ -305,8 +305,7 @@ ErrorCode MpegDecoder::headerSearch(Source& source) {
         if (parseXingHeader(p + firstAt, got - firstAt, reference, x)) vbr = std::make_unique<XingVbrHeader>(x);
         break;
       }
-      pos += static_cast<size_t>(skip) + static_cast<size_t>(bytes) +
-             static_cast<size_t>(mpegaudio::paddingBytes(h));
+      pos += static_cast<size_t>(skip) + static_cast<size_t>(bytes) + static_cast<size_t>(mpegaudio::paddingBytes(h));
     }
     source.release(0);
     if (count == 3) {
@@ -462,8 +461,7 @@ ErrorCode MpegDecoder::initDecoder() {
   }
 
   int32_t kb = kDefaultOutputKb;
-  if (!context_ || !context_->prefs || context_->prefs->getOutputBufferSize(&kb) != kError_NoErr)
-    kb = kDefaultOutputKb;
+  if (!context_ || !context_->prefs || context_->prefs->getOutputBufferSize(&kb) != kError_NoErr) kb = kDefaultOutputKb;
   size_t size = static_cast<size_t>(std::clamp(kb, kMinOutputKb, kMaxOutputKb)) * 1024;
   size -= size % static_cast<size_t>(out.pcmFrameBytes);
   ErrorCode rc = eventBuffer_->resize(size, 0);
@@ -573,8 +571,7 @@ void MpegDecoder::frameLoop() {
     }
     if (!markerPlaced) {
       // A clear since the top of the loop (a seek) starts the frame over.
-      if (out->acceptEvent(std::make_unique<FrameMarkerEvent>(nextFrame_.load()), generation) != kError_NoErr)
-        continue;
+      if (out->acceptEvent(std::make_unique<FrameMarkerEvent>(nextFrame_.load()), generation) != kError_NoErr) continue;
       markerPlaced = true;
     }
 

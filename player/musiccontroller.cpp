@@ -186,8 +186,7 @@ ErrorCode MusicController::acceptEvent(const Event& event) {
         status_.secondsPerFrame = i.secondsPerFrame;
         break;
       }
-      default:
-        break;
+      default: break;
     }
     listener = listener_;
   }

@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/wintypes.h"
 #include "player/event.h"
 #include "player/player.h"
-#include "platform/wintypes.h"
 
 // What the controller last heard of the song that plays.
 struct MusicStatus {
-  int32_t playlistIndex = 0;   // 1-based
+  int32_t playlistIndex = 0;  // 1-based
   int32_t playlistLength = 0;
   int32_t totalSeconds = 0;
   int32_t totalHours = 0, totalMinutes = 0, totalSecondsPart = 0;

@@ -21,8 +21,7 @@ std::string formatMessage(const char* format, va_list args) {
 }
 }  // namespace
 
-PipelineUnit::PipelineUnit(PlayerContext* context)
-    : context_(context), target_(context ? context->target : nullptr) {}
+PipelineUnit::PipelineUnit(PlayerContext* context) : context_(context), target_(context ? context->target : nullptr) {}
 
 PipelineUnit::~PipelineUnit() { signalExit(); }
 

@@ -33,12 +33,31 @@ bool startsWithNoCase(const char* text, const char* prefix) {
 bool isUnknownType(int32_t t) {
   if (t < 1 || t > 81) return true;
   switch (t) {
-    case 8: case 9: case 11: case 13: case 14: case 15: case 16: case 17: case 20: case 21: case 23:
-    case 25: case 26: case 29: case 30: case 31: case 32: case 42: case 43: case 45: case 47: case 74:
-    case 75: case 79:
-      return true;
-    default:
-      return false;
+    case 8:
+    case 9:
+    case 11:
+    case 13:
+    case 14:
+    case 15:
+    case 16:
+    case 17:
+    case 20:
+    case 21:
+    case 23:
+    case 25:
+    case 26:
+    case 29:
+    case 30:
+    case 31:
+    case 32:
+    case 42:
+    case 43:
+    case 45:
+    case 47:
+    case 74:
+    case 75:
+    case 79: return true;
+    default: return false;
   }
 }
 
@@ -243,7 +262,8 @@ void Player::replacePlaylist(const std::vector<std::string>& paths) {
     // The generator's first draws after seeding with neighbouring seconds
     // are nearly alike: spread the seed over all its bits.
     platform::srand(static_cast<uint32_t>(std::time(nullptr)) * 2654435761u ^ static_cast<uint32_t>(getpid()));
-    for (size_t i = order.size(); i > 1; --i) std::swap(order[i - 1], order[platform::randomIndex(static_cast<int>(i))]);
+    for (size_t i = order.size(); i > 1; --i)
+      std::swap(order[i - 1], order[platform::randomIndex(static_cast<int>(i))]);
   }
   for (const auto& p : order) playlist_->addItem(p.c_str());
 }
@@ -385,35 +405,24 @@ int32_t Player::serviceEvent(std::unique_ptr<Event> event) {
     // A Player on its way out starts nothing again (a Play posted by an
     // earlier Next or song end may still wait in the queue).
     switch (type) {
-      case CMD_Play: case CMD_PlayPaused: case CMD_NextMediaItem: case CMD_PrevMediaItem:
-      case CMD_UnPause: case CMD_TogglePause: case CMD_ChangePosition:
-        return 0;
-      default:
-        break;
+      case CMD_Play:
+      case CMD_PlayPaused:
+      case CMD_NextMediaItem:
+      case CMD_PrevMediaItem:
+      case CMD_UnPause:
+      case CMD_TogglePause:
+      case CMD_ChangePosition: return 0;
+      default: break;
     }
   }
   switch (type) {
-    case CMD_Stop:
-      handleStop();
-      return 0;
-    case CMD_Play:
-      handlePlay(false);
-      return 0;
-    case CMD_PlayPaused:
-      handlePlay(true);
-      return 0;
-    case CMD_NextMediaItem:
-      handleNextPrevious(true);
-      return 0;
-    case CMD_PrevMediaItem:
-      handleNextPrevious(false);
-      return 0;
-    case CMD_Pause:
-      handlePause();
-      return 0;
-    case CMD_UnPause:
-      handleUnpause();
-      return 0;
+    case CMD_Stop: handleStop(); return 0;
+    case CMD_Play: handlePlay(false); return 0;
+    case CMD_PlayPaused: handlePlay(true); return 0;
+    case CMD_NextMediaItem: handleNextPrevious(true); return 0;
+    case CMD_PrevMediaItem: handleNextPrevious(false); return 0;
+    case CMD_Pause: handlePause(); return 0;
+    case CMD_UnPause: handleUnpause(); return 0;
     case CMD_TogglePause:
       if (chain_) {
         if (state_ == kPlaying)
@@ -422,19 +431,11 @@ int32_t Player::serviceEvent(std::unique_ptr<Event> event) {
           handleUnpause();
       }
       return 0;
-    case CMD_QuitPlayer:
-      return handleQuit();
-    case CMD_QuitAcknowledged:
-      return handleQuitAcknowledged();
-    case INFO_SongFinished:
-      handleSongEnd(std::move(event), false);
-      return 0;
-    case INFO_DoneOutputtingDueToError:
-      handleSongEnd(std::move(event), true);
-      return 0;
-    case INFO_MediaInfo:
-      handleMediaInfo(std::move(event));
-      return 0;
+    case CMD_QuitPlayer: return handleQuit();
+    case CMD_QuitAcknowledged: return handleQuitAcknowledged();
+    case INFO_SongFinished: handleSongEnd(std::move(event), false); return 0;
+    case INFO_DoneOutputtingDueToError: handleSongEnd(std::move(event), true); return 0;
+    case INFO_MediaInfo: handleMediaInfo(std::move(event)); return 0;
     case INFO_MediaTimeInfo:
     case INFO_MediaPosition:
       if (state_ == kPlaying) sendToUI(*event);
@@ -465,8 +466,7 @@ int32_t Player::serviceEvent(std::unique_ptr<Event> event) {
     case CMD_HandlerC:
       // Their handler objects don't exist in this system.
       return 0;
-    default:
-      break;
+    default: break;
   }
   if (type == ReplacePlaylistEvent::kType) {
     replacePlaylist(static_cast<ReplacePlaylistEvent*>(event.get())->paths);

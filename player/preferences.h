@@ -87,7 +87,9 @@ class Preferences {
   virtual ErrorCode getNextLibDir(char* path, uint32_t* length);
   virtual ErrorCode getLibDirClose();
 
-  ErrorCode getInstallDirectory(char* path, uint32_t* length) { return getPrefString("InstallDirectory", path, length); }
+  ErrorCode getInstallDirectory(char* path, uint32_t* length) {
+    return getPrefString("InstallDirectory", path, length);
+  }
   ErrorCode getInputBufferSize(int32_t* v) { return getPrefInt32("InputBufferSize", v); }
   ErrorCode getOutputBufferSize(int32_t* v) { return getPrefInt32("OutputBufferSize", v); }
   ErrorCode getStreamBufferInterval(int32_t* v) { return getPrefInt32("StreamBufferInterval", v); }

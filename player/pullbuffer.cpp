@@ -113,8 +113,8 @@ ErrorCode PullBuffer::beginRead(void*& data, size_t bytes) {
     if (n > overflowSize_) {
       lock.unlock();
       if (LogFile* log = logOf(context_))
-        log->logError("Overflow buffer is too small!! \nNeeded %d but had only %d for overflow.\n",
-                      static_cast<int>(n), static_cast<int>(overflowSize_));
+        log->logError("Overflow buffer is too small!! \nNeeded %d but had only %d for overflow.\n", static_cast<int>(n),
+                      static_cast<int>(overflowSize_));
       return kError_InvalidParam;
     }
     std::memcpy(data_ + size_, data_, n);

@@ -28,8 +28,7 @@ void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)
 
 OutputStage::OutputStage(PlayerContext* context) : PipelineUnit(context) {
   int32_t v = 0;
-  if (context && context->prefs && context->prefs->getPrefInt32("PreBuffer", &v) == kError_NoErr)
-    preBufferMs_ = v;
+  if (context && context->prefs && context->prefs->getPrefInt32("PreBuffer", &v) == kError_NoErr) preBufferMs_ = v;
 }
 
 OutputStage::~OutputStage() {
@@ -203,8 +202,8 @@ ErrorCode SoundCardOutput::init(const OutputInfo& info) {
   secondaryFormat_ = pcmFormat(static_cast<DWORD>(info.sampleRate), static_cast<WORD>(info.channels),
                                static_cast<WORD>(info.bitsPerSample));
   DSBUFFERDESC sd;
-  sd.dwFlags = DSBCAPS_GETCURRENTPOSITION2 | DSBCAPS_GLOBALFOCUS | DSBCAPS_CTRLVOLUME | DSBCAPS_CTRLPAN |
-               DSBCAPS_CTRLFREQUENCY;
+  sd.dwFlags =
+      DSBCAPS_GETCURRENTPOSITION2 | DSBCAPS_GLOBALFOCUS | DSBCAPS_CTRLVOLUME | DSBCAPS_CTRLPAN | DSBCAPS_CTRLFREQUENCY;
   sd.dwBufferBytes = geometry_.size;
   sd.lpwfxFormat = &secondaryFormat_;
   if (FAILED(dev.ds->CreateSoundBuffer(&sd, &secondary_, nullptr)) || !secondary_) {
@@ -432,8 +431,7 @@ void SoundCardOutput::updatePlayTime(int32_t frame) {
   }
   if (!target_) return;
   const int32_t whole = static_cast<int32_t>(seconds);
-  target_->acceptEvent(
-      std::make_unique<MediaTimeInfoEvent>(whole / 3600, whole % 3600 / 60, whole % 60, seconds));
+  target_->acceptEvent(std::make_unique<MediaTimeInfoEvent>(whole / 3600, whole % 3600 / 60, whole % 60, seconds));
 }
 
 // The end of the stream is announced while its last frame is still unread,
@@ -509,17 +507,10 @@ ErrorCode SoundCardOutput::handleStreamEvent(std::unique_ptr<Event> event, bool*
         return kError_InitFailed;
       }
       break;
-    case kStreamEvent_Reset:
-      reset(true);
-      break;
-    case kStreamEvent_FrameMarker:
-      updatePlayTime(static_cast<FrameMarkerEvent*>(event.get())->frame);
-      break;
-    case kStreamEvent_EndOfStream:
-      *endThread = true;
-      return kError_EndOfStream;
-    default:
-      break;
+    case kStreamEvent_Reset: reset(true); break;
+    case kStreamEvent_FrameMarker: updatePlayTime(static_cast<FrameMarkerEvent*>(event.get())->frame); break;
+    case kStreamEvent_EndOfStream: *endThread = true; return kError_EndOfStream;
+    default: break;
   }
   return kError_NoErr;
 }
@@ -541,8 +532,7 @@ void SoundCardOutput::writerLoop() {
     if (!initialised_) {
       std::unique_ptr<Event> ev = events ? events->getEvent() : nullptr;
       if (ev) {
-        if (ev->type() == kStreamEvent_Format && init(static_cast<FormatEvent*>(ev.get())->info) != kError_NoErr)
-          break;
+        if (ev->type() == kStreamEvent_Format && init(static_cast<FormatEvent*>(ev.get())->info) != kError_NoErr) break;
       } else {
         if (decoder_) decoder_->wake();
         shortWait();

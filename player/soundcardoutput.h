@@ -152,5 +152,4 @@ class SoundCardOutput : public OutputStage {
   bool playRequested_ = false;
 
   Thread writer_;
-
 };

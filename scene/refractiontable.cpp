@@ -25,8 +25,8 @@ void RefractionTable::build() {
   }
 }
 
-NodeRefraction refractNode(const RefractionTable& table, float px, float py, float pz, float nx,
-                           float ny, float nz, float vx, float vy, float vz, float k) {
+NodeRefraction refractNode(const RefractionTable& table, float px, float py, float pz, float nx, float ny, float nz,
+                           float vx, float vy, float vz, float k) {
   float ex, ey, ez;
   d3dxNormalize3(vx - px, vy - py, vz - pz, ex, ey, ez);
   float cosine = ex * nx + ey * ny + ez * nz;

@@ -25,9 +25,7 @@ class RefractionTable {
   void build();
 
   // index -256..255 (nothing outside is ever asked for).
-  RefractionEntry entry(int index) const {
-    return RefractionEntry{a_[index - kFirstIndex], b_[index - kFirstIndex]};
-  }
+  RefractionEntry entry(int index) const { return RefractionEntry{a_[index - kFirstIndex], b_[index - kFirstIndex]}; }
   // The two columns, indexed from -256 (entry i at [i + 256]), for loops
   // that look up many nodes at once.
   const float* aColumn() const { return a_; }
@@ -57,5 +55,5 @@ struct NodeRefraction {
   float tRz = 0.0f;
 };
 
-NodeRefraction refractNode(const RefractionTable& table, float px, float py, float pz, float nx,
-                           float ny, float nz, float vx, float vy, float vz, float k);
+NodeRefraction refractNode(const RefractionTable& table, float px, float py, float pz, float nx, float ny, float nz,
+                           float vx, float vy, float vz, float k);

@@ -44,8 +44,7 @@ inline __attribute__((always_inline)) uint32_t colourByte(float v) {
 }
 
 // The packed colour of a blend value between slot B (at 0) and slot A (at 1).
-inline __attribute__((always_inline)) uint32_t packBlend(const ColourSlot& a, const ColourSlot& b,
-                                                         float blend) {
+inline __attribute__((always_inline)) uint32_t packBlend(const ColourSlot& a, const ColourSlot& b, float blend) {
   const float p = blend * 255.0f;
   const float q = 255.0f - p;
   return colourByte(q * b.alpha + p * a.alpha) << 24 | colourByte(q * b.red + p * a.red) << 16 |
@@ -72,8 +71,7 @@ void WaterSurface::clear() {
   vertexScratch_.shrink_to_fit();
   indexScratch_.clear();
   indexScratch_.shrink_to_fit();
-  for (std::vector<float>* row : {&rowHeight_, &rowNx_, &rowNy_, &rowNz_, &rowEx_, &rowEy_, &rowEz_,
-                                  &rowA_, &rowB_}) {
+  for (std::vector<float>* row : {&rowHeight_, &rowNx_, &rowNy_, &rowNz_, &rowEx_, &rowEy_, &rowEz_, &rowA_, &rowB_}) {
     row->clear();
     row->shrink_to_fit();
   }
@@ -93,8 +91,7 @@ void WaterSurface::clear() {
   slotB_ = ColourSlot{0.0f, 1.0f, 1.0f, 1.0f};
 }
 
-HRESULT WaterSurface::build(int screenWidth, int screenHeight, int surfaceSize, COLORREF fixedColour,
-                            uint32_t flags) {
+HRESULT WaterSurface::build(int screenWidth, int screenHeight, int surfaceSize, COLORREF fixedColour, uint32_t flags) {
   clear();
   if (screenWidth <= 0 || screenHeight <= 0 || surfaceSize <= 0) return E_FAIL;
   // The visible height in grid units, in extended precision as the row
@@ -128,8 +125,7 @@ HRESULT WaterSurface::build(int screenWidth, int screenHeight, int surfaceSize, 
     restOffsetZ_.assign(count, 0.0f);
     vertexScratch_.assign(count, SurfaceVertex{});
     vertices_.resize(count);
-    for (std::vector<float>* row : {&rowHeight_, &rowNx_, &rowNy_, &rowNz_, &rowEx_, &rowEy_,
-                                    &rowEz_, &rowA_, &rowB_})
+    for (std::vector<float>* row : {&rowHeight_, &rowNx_, &rowNy_, &rowNz_, &rowEx_, &rowEy_, &rowEz_, &rowA_, &rowB_})
       row->assign(static_cast<size_t>(w), 0.0f);
     rowIndex_.assign(static_cast<size_t>(w), 256);
   } catch (const std::bad_alloc&) {
@@ -166,8 +162,7 @@ void WaterSurface::computeRestOffsets() {
   for (int r = 1; r < rows_ - 1; ++r) {
     const float z = gridZ(r);
     for (int c = 1; c < cols_ - 1; ++c) {
-      NodeRefraction o =
-          refractNode(table, gridX(c), 0.0f, z, 0.0f, 1.0f, 0.0f, 0.0f, eyeY, 0.0f, depthConstant_);
+      NodeRefraction o = refractNode(table, gridX(c), 0.0f, z, 0.0f, 1.0f, 0.0f, 0.0f, eyeY, 0.0f, depthConstant_);
       const size_t n = static_cast<size_t>(r) * cols_ + c;
       restOffsetX_[n] = o.tRx;
       restOffsetZ_[n] = o.tRz;
@@ -290,20 +285,18 @@ namespace {
 // New velocities of one row from the heights of it and its two neighbours,
 // all still as the last step left them.
 LM_ROW_KERNEL void velocityRow(int w, float damping, float gain, const float* __restrict up,
-                               const float* __restrict mid, const float* __restrict down,
-                               float* __restrict vel) {
+                               const float* __restrict mid, const float* __restrict down, float* __restrict vel) {
   for (int c = 1; c < w - 1; ++c) {
     // Neighbours summed in the blend field's order: up-left, up-right,
     // down-left, down-right; left, right, up, down.
     float diagonal = ((up[c - 1] + up[c + 1]) + down[c - 1]) + down[c + 1];
     float orthogonal = ((mid[c - 1] + mid[c + 1]) + up[c]) + down[c];
-    vel[c] = damping * vel[c] +
-             gain * ((kDiagonalWeight * diagonal + kOrthogonalWeight * orthogonal) - mid[c]);
+    vel[c] = damping * vel[c] + gain * ((kDiagonalWeight * diagonal + kOrthogonalWeight * orthogonal) - mid[c]);
   }
 }
 
 LM_ROW_KERNEL void advanceRow(int w, float s, const float* __restrict h, const float* __restrict vel,
-                float* __restrict nh) {
+                              float* __restrict nh) {
   nh[0] = h[0];
   nh[w - 1] = h[w - 1];
   for (int c = 1; c < w - 1; ++c) nh[c] = h[c] + s * vel[c];
@@ -311,12 +304,10 @@ LM_ROW_KERNEL void advanceRow(int w, float s, const float* __restrict h, const f
 
 // Normal and line of sight of every node of the row, and the table index of
 // the angle between them.
-LM_ROW_KERNEL void sightRow(int w, const float* __restrict h, const float* __restrict nh,
-                            const float* __restrict up, const float* __restrict down,
-                            float halfCols, float z, float eyeX, float eyeY, float eyeZ,
-                            float* __restrict nxs, float* __restrict nys, float* __restrict nzs,
-                            float* __restrict exs, float* __restrict eys, float* __restrict ezs,
-                            int* __restrict idx) {
+LM_ROW_KERNEL void sightRow(int w, const float* __restrict h, const float* __restrict nh, const float* __restrict up,
+                            const float* __restrict down, float halfCols, float z, float eyeX, float eyeY, float eyeZ,
+                            float* __restrict nxs, float* __restrict nys, float* __restrict nzs, float* __restrict exs,
+                            float* __restrict eys, float* __restrict ezs, int* __restrict idx) {
   for (int c = 1; c < w - 1; ++c) {
     float nx = (h[c + 1] - nh[c - 1]) + (down[c + 1] - up[c - 1]) - (down[c - 1] - up[c + 1]);
     float nz = (down[c] - up[c]) + (down[c + 1] - up[c - 1]) + (down[c - 1] - up[c + 1]);
@@ -341,8 +332,7 @@ LM_ROW_KERNEL void sightRow(int w, const float* __restrict h, const float* __res
 }
 
 LM_ROW_KERNEL void lookUpRow(int w, const float* __restrict tableA, const float* __restrict tableB,
-                             const int* __restrict idx, float* __restrict as,
-                             float* __restrict bs) {
+                             const int* __restrict idx, float* __restrict as, float* __restrict bs) {
   for (int c = 1; c < w - 1; ++c) {
     as[c] = tableA[idx[c]];
     bs[c] = tableB[idx[c]];
@@ -352,9 +342,8 @@ LM_ROW_KERNEL void lookUpRow(int w, const float* __restrict tableA, const float*
 // The refracted ray and its travel to the picture plane; leaves the
 // displacement (t * Rx, t * Rz) in as and bs.
 LM_ROW_KERNEL void refractRow(int w, float halfCols, float z, float fourK, const float* __restrict nh,
-                              const float* __restrict nxs, const float* __restrict nys,
-                              const float* __restrict nzs, const float* __restrict exs,
-                              const float* __restrict eys, const float* __restrict ezs,
+                              const float* __restrict nxs, const float* __restrict nys, const float* __restrict nzs,
+                              const float* __restrict exs, const float* __restrict eys, const float* __restrict ezs,
                               float* __restrict as, float* __restrict bs) {
   for (int c = 1; c < w - 1; ++c) {
     const float x = static_cast<float>(c) - halfCols;
@@ -371,12 +360,10 @@ LM_ROW_KERNEL void refractRow(int w, float halfCols, float z, float fourK, const
 
 // Writes the row's vertices and its advanced heights.  The diffuse colour
 // stays the white that build gave every vertex.
-LM_ROW_KERNEL void writeRow(int w, float halfCols, float z, const float* __restrict nh,
-                            const float* __restrict trx, const float* __restrict trz,
-                            const float* __restrict rox, const float* __restrict roz,
-                            const float* __restrict nxs, const float* __restrict nys,
-                            const float* __restrict nzs, SurfaceVertex* __restrict vert,
-                            float* __restrict h) {
+LM_ROW_KERNEL void writeRow(int w, float halfCols, float z, const float* __restrict nh, const float* __restrict trx,
+                            const float* __restrict trz, const float* __restrict rox, const float* __restrict roz,
+                            const float* __restrict nxs, const float* __restrict nys, const float* __restrict nzs,
+                            SurfaceVertex* __restrict vert, float* __restrict h) {
   for (int c = 1; c < w - 1; ++c) {
     const float x = static_cast<float>(c) - halfCols;
     SurfaceVertex& v = vert[c];
@@ -424,12 +411,12 @@ LM_SURFACE_CLONES void sweepSurface(const SurfaceSweep& p) {
     const float z = static_cast<float>(r) - p.halfRows;
     if (r + 1 < p.rows - 1) velocityRow(w, damping, gain, h, h + w, h + 2 * w, p.velocity + base + w);
     advanceRow(w, p.s, h, p.velocity + base, p.nh);
-    sightRow(w, h, p.nh, h - w, h + w, p.halfCols, z, p.eyeX, p.eyeY, p.eyeZ, p.nx, p.ny, p.nz, p.ex,
-             p.ey, p.ez, p.index);
+    sightRow(w, h, p.nh, h - w, h + w, p.halfCols, z, p.eyeX, p.eyeY, p.eyeZ, p.nx, p.ny, p.nz, p.ex, p.ey, p.ez,
+             p.index);
     lookUpRow(w, p.tableA, p.tableB, p.index, p.a, p.b);
     refractRow(w, p.halfCols, z, p.fourK, p.nh, p.nx, p.ny, p.nz, p.ex, p.ey, p.ez, p.a, p.b);
-    writeRow(w, p.halfCols, z, p.nh, p.a, p.b, p.restOffsetX + base, p.restOffsetZ + base, p.nx,
-             p.ny, p.nz, p.vertices + base, h);
+    writeRow(w, p.halfCols, z, p.nh, p.a, p.b, p.restOffsetX + base, p.restOffsetZ + base, p.nx, p.ny, p.nz,
+             p.vertices + base, h);
   }
 }
 
@@ -545,8 +532,7 @@ int WaterSurface::dragLine(int x1, int y1, int x2, int y2, int strength) {
     }
     float slope = static_cast<float>(dy) / (static_cast<float>(dx) + 0.01f);
     if (r2 < r1) slope = -slope;
-    for (int c = c1; c <= c2; ++c)
-      stamp(r1 + static_cast<int>(static_cast<float>(c - c1) * slope), c, strength);
+    for (int c = c1; c <= c2; ++c) stamp(r1 + static_cast<int>(static_cast<float>(c - c1) * slope), c, strength);
   } else {
     if (r1 > r2) {
       std::swap(c1, c2);
@@ -554,8 +540,7 @@ int WaterSurface::dragLine(int x1, int y1, int x2, int y2, int strength) {
     }
     float slope = static_cast<float>(dx) / (static_cast<float>(dy) + 0.01f);
     if (c2 < c1) slope = -slope;
-    for (int r = r1; r <= r2; ++r)
-      stamp(r, c1 + static_cast<int>(static_cast<float>(r - r1) * slope), strength);
+    for (int r = r1; r <= r2; ++r) stamp(r, c1 + static_cast<int>(static_cast<float>(r - r1) * slope), strength);
   }
   return 0;
 }

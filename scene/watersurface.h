@@ -60,8 +60,7 @@ class WaterSurface {
   // Returns 0; E_FAIL for a non-positive size or a surface too large to
   // hold, E_OUTOFMEMORY when the arrays cannot be had.  On failure the
   // surface is left empty and every other operation does nothing.
-  [[nodiscard]] HRESULT build(int screenWidth, int screenHeight, int surfaceSize, COLORREF fixedColour,
-                uint32_t flags);
+  [[nodiscard]] HRESULT build(int screenWidth, int screenHeight, int surfaceSize, COLORREF fixedColour, uint32_t flags);
   // Frees everything; the surface is then empty.
   void clear();
 

@@ -39,8 +39,14 @@ RunMode parseCommandLine(const char* commandLine, const std::string& moduleFileN
     case 'a': mode = RunMode::passwordChange; break;
     case 'c': mode = RunMode::configure; break;
     case 'p': mode = RunMode::preview; break;
-    case 't': mode = RunMode::test; takesHandle = false; break;
-    default: mode = RunMode::full; takesHandle = false; break;
+    case 't':
+      mode = RunMode::test;
+      takesHandle = false;
+      break;
+    default:
+      mode = RunMode::full;
+      takesHandle = false;
+      break;
   }
   if (!takesHandle) return mode;
 

@@ -363,8 +363,7 @@ HRESULT SaverApp::createWindowedDevice(RenderUnit& unit) {
   for (uint32_t k = 0; k < adapter.deviceKindCount; ++k) {
     const DeviceKind& candidate = adapter.deviceKinds[k];
     if (!candidate.canWindowed) continue;
-    if ((candidate.deviceType == D3DDEVTYPE_HAL && !adapter.disableHardware) ||
-        candidate.deviceType == D3DDEVTYPE_SW) {
+    if ((candidate.deviceType == D3DDEVTYPE_HAL && !adapter.disableHardware) || candidate.deviceType == D3DDEVTYPE_SW) {
       adapter.currentDeviceKind = k;
       break;
     }

@@ -59,8 +59,7 @@ void SaverApp::loadDisplaySettings(HKEY key) {
     DWORD type = 0;
     GUID stored;
     // A value of another size is no identifier: it stays all zero.
-    if (RegQueryValueExA(screen, "Adapter ID", nullptr, &type, bytes, &size) == ERROR_SUCCESS &&
-        size == sizeof(bytes))
+    if (RegQueryValueExA(screen, "Adapter ID", nullptr, &type, bytes, &size) == ERROR_SUCCESS && size == sizeof(bytes))
       stored = guidFromBytes(bytes);
 
     readDword(screen, "Leave Black", &adapter.leaveBlack);

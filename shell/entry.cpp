@@ -65,8 +65,8 @@ int aquaveilMain(int argc, char** argv) {
     exitCode = app->run();
     frames = app->framesRendered;
   }
-  if (std::getenv("LUMENMERE_FRAME_REPORT")) std::fprintf(stderr, "aquaveil: %llu frames rendered\n",
-                                                         static_cast<unsigned long long>(frames));
+  if (std::getenv("LUMENMERE_FRAME_REPORT"))
+    std::fprintf(stderr, "aquaveil: %llu frames rendered\n", static_cast<unsigned long long>(frames));
 
   Config::saveDisplaySettingsHook = nullptr;
   Config::publish(nullptr);

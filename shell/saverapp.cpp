@@ -158,9 +158,7 @@ int SaverApp::run() {
         if (FAILED(hr)) showError(hr);
       }
       break;
-    case RunMode::passwordChange:
-      changePassword();
-      break;
+    case RunMode::passwordChange: changePassword(); break;
   }
   for (auto& adapter : adapters) adapter.reset();
   adapterCount = 0;
@@ -175,8 +173,7 @@ void SaverApp::changePassword() {
   SystemLibraries& libraries = systemLibraries();
   const HMODULE library = libraries.loadLibrary("MPR.DLL");
   if (!library) return;
-  const auto change =
-      reinterpret_cast<PwdChangePasswordProc>(libraries.getProcAddress(library, "PwdChangePasswordA"));
+  const auto change = reinterpret_cast<PwdChangePasswordProc>(libraries.getProcAddress(library, "PwdChangePasswordA"));
   if (change) change("SCRSAVE", parentWindow, 0, nullptr);
   libraries.freeLibrary(library);
 }

@@ -37,7 +37,7 @@ struct ModeInfo {
   uint32_t width = 0;
   uint32_t height = 0;
   D3DFORMAT format = D3DFMT_UNKNOWN;
-  DWORD behaviourFlags = 0;  // what confirmDevice accepted for this format
+  DWORD behaviourFlags = 0;                       // what confirmDevice accepted for this format
   D3DFORMAT depthStencilFormat = D3DFMT_UNKNOWN;  // no depth buffer is requested
 };
 

@@ -185,8 +185,7 @@ LRESULT SaverApp::saverProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
       break;
 
     case WM_SYSCOMMAND:
-      if (wParam == SC_NEXTWINDOW || wParam == SC_PREVWINDOW || wParam == SC_CLOSE || wParam == SC_SCREENSAVE)
-        return 0;
+      if (wParam == SC_NEXTWINDOW || wParam == SC_PREVWINDOW || wParam == SC_CLOSE || wParam == SC_SCREENSAVE) return 0;
       break;
 
     case WM_TIMER:
@@ -209,12 +208,9 @@ LRESULT SaverApp::saverProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
       if (wParam == PBT_APMSUSPEND && !verifyPassword) requestStop();
       break;
 
-    case WM_USER:
-      SetTimer(window, 1, 500);
-      break;
+    case WM_USER: SetTimer(window, 1, 500); break;
 
-    default:
-      break;
+    default: break;
   }
   return DefWindowProcA(window, message, wParam, lParam);
 }
@@ -246,9 +242,9 @@ void SaverApp::requestStop() {
       RenderUnit& unit = units[i];
       D3DPRESENT_PARAMETERS params = unit.presentParams;
       Direct3DDevice8* device = nullptr;
-      const HRESULT hr = d3d ? d3d->CreateDevice(unit.adapterIndex, unit.deviceType, mainWindow,
-                                                 unit.behaviourFlags, &params, &device)
-                             : E_FAIL;
+      const HRESULT hr =
+          d3d ? d3d->CreateDevice(unit.adapterIndex, unit.deviceType, mainWindow, unit.behaviourFlags, &params, &device)
+              : E_FAIL;
       if (FAILED(hr)) {
         setError(errCreateDeviceFailed);
         continue;
@@ -501,7 +497,8 @@ void SaverApp::animateErrorBox() {
   for (uint32_t m = 0; m < monitorCount; ++m) {
     MonitorInfo& monitor = monitors[m];
     if (!monitor.window) continue;
-    const RECT area = (mode == RunMode::full && !hostWindow) ? toClient(monitor.window, monitor.screenRect) : renderRect;
+    const RECT area =
+        (mode == RunMode::full && !hostWindow) ? toClient(monitor.window, monitor.screenRect) : renderRect;
 
     if (monitor.errorWidth == 0.0f) {
       if (mode == RunMode::preview) {
@@ -569,8 +566,7 @@ void SaverApp::doPaint(HWND window, HDC dc) {
   FrameRect(dc, &box, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
 
   RECT measured = box;
-  const int textHeight =
-      DrawTextA(dc, errorText.c_str(), -1, &measured, DT_CALCRECT | DT_WORDBREAK | DT_CENTER);
+  const int textHeight = DrawTextA(dc, errorText.c_str(), -1, &measured, DT_CALCRECT | DT_WORDBREAK | DT_CENTER);
   RECT textRect = box;
   textRect.top = (box.top + box.bottom - textHeight) / 2;
   SetBkMode(dc, TRANSPARENT);

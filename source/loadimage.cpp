@@ -11,8 +11,8 @@
 #include <string>
 
 extern "C" {
-#include <jpeglib.h>
 #include <jerror.h>
+#include <jpeglib.h>
 }
 
 #include "pack/pack.h"
@@ -141,8 +141,7 @@ void decodeRle(const uint8_t* p, const uint8_t* end, bool four, const std::vecto
 
 }  // namespace
 
-bool decodeBitmap(const uint8_t* data, size_t size, PixelBuffer& pixels, int& width, int& height,
-                  int* bits) {
+bool decodeBitmap(const uint8_t* data, size_t size, PixelBuffer& pixels, int& width, int& height, int* bits) {
   pixels.clear();
   if (!data) return false;
   size_t infoAt = 0;
@@ -259,15 +258,9 @@ bool decodeBitmap(const uint8_t* data, size_t size, PixelBuffer& pixels, int& wi
       const uint8_t* row = bitsData + size_t(y) * stride;
       for (int x = 0; x < iw; ++x) {
         switch (depth) {
-          case 1:
-            canvas.put(x, y, colour((row[x >> 3] >> (7 - (x & 7))) & 1));
-            break;
-          case 4:
-            canvas.put(x, y, colour((x & 1) ? (row[x >> 1] & 15) : (row[x >> 1] >> 4)));
-            break;
-          case 8:
-            canvas.put(x, y, colour(row[x]));
-            break;
+          case 1: canvas.put(x, y, colour((row[x >> 3] >> (7 - (x & 7))) & 1)); break;
+          case 4: canvas.put(x, y, colour((x & 1) ? (row[x >> 1] & 15) : (row[x >> 1] >> 4))); break;
+          case 8: canvas.put(x, y, colour(row[x])); break;
           case 16: {
             const uint32_t v = readLe16(row + 2 * x);
             canvas.put(x, y, Rgb{red(v), green(v), blue(v)});

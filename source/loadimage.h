@@ -51,8 +51,7 @@ int loadImage(std::string_view path, PixelBuffer& pixels, int& width, int& heigh
 
 // The decoders on bytes in memory; false (and `pixels` empty) when they
 // give no pixels.  Nothing outside [data, data + size) is ever read.
-bool decodeBitmap(const uint8_t* data, size_t size, PixelBuffer& pixels, int& width, int& height,
-                  int* bits);
+bool decodeBitmap(const uint8_t* data, size_t size, PixelBuffer& pixels, int& width, int& height, int* bits);
 bool decodeTga(const uint8_t* data, size_t size, PixelBuffer& pixels, int& width, int& height);
 // libjpeg's messages go to standard error.
 bool decodeJpeg(const uint8_t* data, size_t size, PixelBuffer& pixels, int& width, int& height);

@@ -34,8 +34,8 @@ void stepPerNode(benchmark::State& state) {
   }
   const double nodes = static_cast<double>(surface.nodeCount());
   state.counters["nodes"] = nodes;
-  state.counters["per_node"] = benchmark::Counter(
-      nodes, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  state.counters["per_node"] =
+      benchmark::Counter(nodes, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 // A surface left alone for many minutes: no drops, no boat, the waves

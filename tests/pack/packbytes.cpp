@@ -23,8 +23,8 @@ std::string header(uint32_t total, uint32_t count, uint32_t r24, uint32_t r36, u
 std::string entry(const RawEntry& e) {
   std::string name = e.name.substr(0, 64);
   name.resize(64, '\0');
-  return name + le32(e.checksum) + le32(e.kind) + le32(e.offset) + le32(e.length) + le32(e.next) +
-         le32(e.previous) + le32(e.parent) + le32(e.firstChild);
+  return name + le32(e.checksum) + le32(e.kind) + le32(e.offset) + le32(e.length) + le32(e.next) + le32(e.previous) +
+         le32(e.parent) + le32(e.firstChild);
 }
 
 std::string container(const std::vector<RawEntry>& entries, const std::string& data) {

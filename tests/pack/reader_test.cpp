@@ -28,7 +28,7 @@ TEST(PackReader, FindsTheSignatureAtEveryBytePositionAndAcrossWindows) {
   // Offsets that are not multiples of 4, and starts in the last 23 bytes of
   // a search window (the first window is 1 MiB + 24 bytes; each later one
   // starts 24 bytes before the previous one's end).
-  const size_t offsets[] = {0,       1,       2,       3,       1021,     kMiB - 1,     kMiB,
+  const size_t offsets[] = {0,        1,         2,         3,         1021,         kMiB - 1,     kMiB,
                             kMiB + 1, kMiB + 12, kMiB + 23, kMiB + 24, 2 * kMiB + 7, 2 * kMiB + 23};
   for (size_t offset : offsets) {
     std::string file = pattern(offset, 7) + pack;
@@ -96,8 +96,13 @@ TEST(PackReader, FindsMembersByFileNameIgnoringCaseAndDirectories) {
   struct Case {
     const char* path;
     int index;
-  } cases[] = {{"pack\\Boat.TGA", 1}, {"boat.tga", 1}, {"/some/dir/BOAT.TGA", 1}, {"C:\\x\\y/OTHER.bin", 2},
-               {"boat.tg", -1},       {"", -1},        {"pack\\", -1}};
+  } cases[] = {{"pack\\Boat.TGA", 1},
+               {"boat.tga", 1},
+               {"/some/dir/BOAT.TGA", 1},
+               {"C:\\x\\y/OTHER.bin", 2},
+               {"boat.tg", -1},
+               {"", -1},
+               {"pack\\", -1}};
   for (const Case& c : cases) EXPECT_EQ(p.findMember(c.path, &length), c.index) << c.path;
   EXPECT_EQ(p.findMember("pack\\Boat.TGA", &length), 1);
   EXPECT_EQ(length, 4u);
@@ -163,8 +168,8 @@ TEST(PackReader, LyingHeadersNeverReadOutsideTheFile) {
     Pack p;
     ASSERT_EQ(p.open(writeTemp(container({good, far, huge}, "DATAxyz"))), 3);
     EXPECT_EQ(p.readRange(0), "DATA");
-    EXPECT_EQ(p.readRange(1), "");                // offset past the end
-    EXPECT_EQ(p.readRange(2), "TAxyz");            // length past the end: what is there
+    EXPECT_EQ(p.readRange(1), "");                  // offset past the end
+    EXPECT_EQ(p.readRange(2), "TAxyz");             // length past the end: what is there
     EXPECT_EQ(p.readRange(2, 0xFFFFFF00u, 0), "");  // start past the end
     std::string bytes;
     EXPECT_EQ(p.load("huge", bytes), kPackLoadFromPack);

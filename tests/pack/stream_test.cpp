@@ -60,10 +60,11 @@ TEST(PackStream, BehavesLikeTheCLibraryOverAMember) {
     long a;
     int b;
   } steps[] = {
-      {kRead, 100, 0},  {kTell, 0, 0},        {kSeek, 10, SEEK_CUR}, {kRead, 7, 0},        {kSeek, -20, SEEK_END},
-      {kTell, 0, 0},    {kRead, 100, 0},      {kTell, 0, 0},         {kRead, 5, 0},        {kSeek, 0, SEEK_SET},
-      {kRead, 4096, 0}, {kSeek, -5, SEEK_CUR}, {kRead, 10, 0},       {kSeek, -1, SEEK_SET}, {kTell, 0, 0},
-      {kSeek, 6000, SEEK_SET}, {kTell, 0, 0},  {kRead, 10, 0},       {kSeek, 0, SEEK_END}, {kTell, 0, 0},
+      {kRead, 100, 0},        {kTell, 0, 0},         {kSeek, 10, SEEK_CUR}, {kRead, 7, 0},
+      {kSeek, -20, SEEK_END}, {kTell, 0, 0},         {kRead, 100, 0},       {kTell, 0, 0},
+      {kRead, 5, 0},          {kSeek, 0, SEEK_SET},  {kRead, 4096, 0},      {kSeek, -5, SEEK_CUR},
+      {kRead, 10, 0},         {kSeek, -1, SEEK_SET}, {kTell, 0, 0},         {kSeek, 6000, SEEK_SET},
+      {kTell, 0, 0},          {kRead, 10, 0},        {kSeek, 0, SEEK_END},  {kTell, 0, 0},
       {kRead, 1, 0},
   };
   for (PackStream* s : {member, disk}) {
@@ -79,12 +80,8 @@ TEST(PackStream, BehavesLikeTheCLibraryOverAMember) {
           EXPECT_EQ(got.substr(0, n), want.substr(0, n));
           break;
         }
-        case kSeek:
-          EXPECT_EQ(s->seek(step.a, step.b) == 0, std::fseek(reference, step.a, step.b) == 0);
-          break;
-        case kTell:
-          EXPECT_EQ(s->tell(), std::ftell(reference));
-          break;
+        case kSeek: EXPECT_EQ(s->seek(step.a, step.b) == 0, std::fseek(reference, step.a, step.b) == 0); break;
+        case kTell: EXPECT_EQ(s->tell(), std::ftell(reference)); break;
       }
     }
   }
@@ -172,9 +169,8 @@ TEST(Standalone, CopyHoldsTheProgramThenItsOwnContainer) {
   ASSERT_EQ(p.open(out), 7);
   EXPECT_EQ(p.signatureOffset(), program.size());
   const std::vector<std::pair<std::string, std::string>> expected = {
-      {"Lumenmere.ini", c.settings},     {"boat.tga", "boat pixels"},
-      {"pic.jpg", "first picture"},      {"pic.jpg", "second picture"},
-      {"b.bmp", pattern(0x40000 + 9, 31)}, {"s1.mp3", "song one"},
+      {"Lumenmere.ini", c.settings}, {"boat.tga", "boat pixels"},         {"pic.jpg", "first picture"},
+      {"pic.jpg", "second picture"}, {"b.bmp", pattern(0x40000 + 9, 31)}, {"s1.mp3", "song one"},
       {"greeting.txt", "Ada"}};
   for (size_t i = 0; i < expected.size(); ++i) {
     EXPECT_EQ(std::string(p.entries()[i].name), expected[i].first);

@@ -64,8 +64,8 @@ TEST(PackWriter, FlatContainerRoundTripsThroughTheReader) {
   ASSERT_TRUE(w.begin("out.pck"));
   EXPECT_TRUE(exists(dir + "/newpacktemp!"));
   EXPECT_TRUE(w.add("Lumenmere.ini", "settings", 8));
-  EXPECT_TRUE(w.add(dir + "/big.bin"));                 // fetched from the disk
-  EXPECT_FALSE(w.add(dir + "/missing.jpg"));            // nothing comes, nothing added
+  EXPECT_TRUE(w.add(dir + "/big.bin"));                  // fetched from the disk
+  EXPECT_FALSE(w.add(dir + "/missing.jpg"));             // nothing comes, nothing added
   EXPECT_TRUE(w.add("C:\\music\\" + longName, "x", 1));  // named after the last backslash
   EXPECT_TRUE(w.add("empty.txt", "", 0));
   ASSERT_TRUE(w.finish());

@@ -43,12 +43,21 @@ TEST(Files, WildcardsIgnoreCase) {
     const char* name;
     bool match;
   } cases[] = {
-      {"*.jpg", "IMG_0001.JPG", true}, {"*.jpg", "a.jpeg", false},   {"*.jpg", ".jpg", true},
-      {"*.jpg", "x.jpg.bak", false},   {"*.mp3", "song.Mp3", true},  {"a?c", "abc", true},
-      {"a?c", "ac", false},            {"*", "", true},              {"*a*b", "xxaYYb", true},
-      {"*.bmp", "pic.bmp.bmp", true},  {"", "x", false},             {"*.JPG", "p.jpg", true},
+      {"*.jpg", "IMG_0001.JPG", true},
+      {"*.jpg", "a.jpeg", false},
+      {"*.jpg", ".jpg", true},
+      {"*.jpg", "x.jpg.bak", false},
+      {"*.mp3", "song.Mp3", true},
+      {"a?c", "abc", true},
+      {"a?c", "ac", false},
+      {"*", "", true},
+      {"*a*b", "xxaYYb", true},
+      {"*.bmp", "pic.bmp.bmp", true},
+      {"", "x", false},
+      {"*.JPG", "p.jpg", true},
   };
-  for (const Case& c : cases) EXPECT_EQ(platform::matchWildcard(c.pattern, c.name), c.match) << c.pattern << " " << c.name;
+  for (const Case& c : cases)
+    EXPECT_EQ(platform::matchWildcard(c.pattern, c.name), c.match) << c.pattern << " " << c.name;
 }
 
 TEST(Files, PathParts) {

@@ -36,7 +36,8 @@ TEST(Registry, ValuesRoundTripThroughTheFile) {
   const char* text = "C:\\Program Files\\\"Lumen\" mere";
   ASSERT_EQ(RegSetValueExA(key, "Dword", 0, REG_DWORD, reinterpret_cast<BYTE*>(&d), 4), ERROR_SUCCESS);
   ASSERT_EQ(RegSetValueExA(key, "Bin", 0, REG_BINARY, bin, sizeof bin), ERROR_SUCCESS);
-  ASSERT_EQ(RegSetValueExA(key, "installdir", 0, REG_SZ, reinterpret_cast<const BYTE*>(text), strlen(text) + 1), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExA(key, "installdir", 0, REG_SZ, reinterpret_cast<const BYTE*>(text), strlen(text) + 1),
+            ERROR_SUCCESS);
   const char* odd = "line\nbreak";
   ASSERT_EQ(RegSetValueExA(key, "", 0, REG_SZ, reinterpret_cast<const BYTE*>(odd), strlen(odd) + 1), ERROR_SUCCESS);
   RegCloseKey(key);
@@ -107,7 +108,8 @@ TEST(Registry, KeysAreCreatedEnumeratedAndDeleted) {
   EXPECT_EQ(RegEnumKeyExA(key, 1, name, &size), ERROR_NO_MORE_ITEMS);
   RegCloseKey(key);
   HKEY deep = 0;
-  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Tessolar\\alpha\\deep", 0, KEY_READ, &deep), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Tessolar\\alpha\\deep", 0, KEY_READ, &deep),
+            ERROR_FILE_NOT_FOUND);
   // The machine hive is separate from the user's.
   EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Tessolar\\Beta", 0, KEY_READ, &deep), ERROR_FILE_NOT_FOUND);
 }

@@ -123,8 +123,7 @@ class RenderTest : public ::testing::Test {
                  {ndcX(x0, W), ndcY(y1, H), 0.5f, colour, u0, v1}};
     const uint16_t idx[6] = {0, 1, 2, 0, 2, 3};
     dev->SetVertexShader(D3DFVF_XYZ | D3DFVF_DIFFUSE | D3DFVF_TEX1);
-    EXPECT_EQ(dev->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0, 4, 2, idx, D3DFMT_INDEX16, v, sizeof(V142)),
-              D3D_OK);
+    EXPECT_EQ(dev->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0, 4, 2, idx, D3DFMT_INDEX16, v, sizeof(V142)), D3D_OK);
   }
 
   // The whole viewport, with the half-pixel offset that puts texel centres
@@ -175,8 +174,8 @@ TEST_F(RenderTest, TextureStageOperationsMatchHandWorkedValues) {
        D3DTA_CURRENT, 96, 255, 128, 32},
       // MODULATE: 64*255/255 = 64, 128*128/255 = 64.25, 192*32/255 = 24.09;
       // alpha 128*96/255 = 48.19.
-      {"modulate", D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_CURRENT, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_CURRENT, 48,
-       64, 64, 24},
+      {"modulate", D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_CURRENT, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_CURRENT, 48, 64,
+       64, 24},
       // MODULATE with the complemented current: 64*0/255, 128*127/255 = 63.75,
       // 192*223/255 = 167.91; alpha 128*159/255 = 79.81.
       {"modulate complement", D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_CURRENT | D3DTA_COMPLEMENT, D3DTOP_MODULATE,
@@ -332,8 +331,8 @@ TEST_F(RenderTest, CullingRemovesTrianglesByTheirOrderOnScreen) {
     dev->SetRenderState(D3DRS_LIGHTING, FALSE);
     dev->SetRenderState(D3DRS_CULLMODE, cull);
     dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG2);
-    V142 v[6] = {{ndcX(0, W), ndcY(0, H), 0.5f, 0xFFFF0000, 0, 0},  {ndcX(14, W), ndcY(0, H), 0.5f, 0xFFFF0000, 0, 0},
-                 {ndcX(0, W), ndcY(14, H), 0.5f, 0xFFFF0000, 0, 0}, {ndcX(18, W), ndcY(0, H), 0.5f, 0xFF00FF00, 0, 0},
+    V142 v[6] = {{ndcX(0, W), ndcY(0, H), 0.5f, 0xFFFF0000, 0, 0},   {ndcX(14, W), ndcY(0, H), 0.5f, 0xFFFF0000, 0, 0},
+                 {ndcX(0, W), ndcY(14, H), 0.5f, 0xFFFF0000, 0, 0},  {ndcX(18, W), ndcY(0, H), 0.5f, 0xFF00FF00, 0, 0},
                  {ndcX(18, W), ndcY(14, H), 0.5f, 0xFF00FF00, 0, 0}, {ndcX(32, W), ndcY(0, H), 0.5f, 0xFF00FF00, 0, 0}};
     const uint16_t idx[6] = {0, 1, 2, 3, 4, 5};
     dev->SetVertexShader(0x142);
@@ -506,7 +505,8 @@ TEST_F(RenderTest, FrameFormatWithoutTextureCoordinatesDraws) {
   struct V42 {
     float x, y, z;
     DWORD diffuse;
-  } v[3] = {{ndcX(0, W), ndcY(0, H), 0.5f, 0xFF000000}, {ndcX(32, W), ndcY(0, H), 0.5f, 0xFF000000},
+  } v[3] = {{ndcX(0, W), ndcY(0, H), 0.5f, 0xFF000000},
+            {ndcX(32, W), ndcY(0, H), 0.5f, 0xFF000000},
             {ndcX(0, W), ndcY(32, H), 0.5f, 0xFF000000}};
   const uint16_t idx[3] = {0, 1, 2};
   dev->SetVertexShader(0x42);

@@ -43,8 +43,7 @@ class SdlWindowsTest : public ::testing::Test {
       ASSERT_NE(RegisterClassA(&wc), 0);
       registered = true;
     }
-    window = CreateWindowExA(WS_EX_TOPMOST, "SdlTestWindow", "Rillglass", WS_POPUP, 0, 0, 320, 240, 0, 0, 0,
-                             nullptr);
+    window = CreateWindowExA(WS_EX_TOPMOST, "SdlTestWindow", "Rillglass", WS_POPUP, 0, 0, 320, 240, 0, 0, 0, nullptr);
     ASSERT_NE(window, 0u);
     sdl = sdlWindowOf(window);
     ASSERT_NE(sdl, nullptr);

@@ -261,7 +261,7 @@ TEST_F(SoundCapture, BuffersAreConvertedToTheDeviceFormatAndMixed) {
   IDirectSoundBuffer* eight = dev.secondary(pcmFormat(44100, 2, 8), 400 * 2);
   std::vector<uint8_t> e(800);
   for (int i = 0; i < 400; ++i) {
-    e[2 * i] = 129;   // +256
+    e[2 * i] = 129;      // +256
     e[2 * i + 1] = 127;  // -256
   }
   ASSERT_EQ(writeAt(eight, 0, e), DS_OK);

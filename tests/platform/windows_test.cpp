@@ -67,8 +67,8 @@ class WindowsTest : public ::testing::Test {
 
 TEST_F(WindowsTest, PostedMessagesReachTheWindowProcedureWithTheirPackings) {
   int param = 7;
-  HWND w = CreateWindowExA(WS_EX_TOPMOST, "WaterSaverWndClass", "Rillglass", WS_POPUP, 0, 0, 1024, 768, 0, 0, 0,
-                           &param);
+  HWND w =
+      CreateWindowExA(WS_EX_TOPMOST, "WaterSaverWndClass", "Rillglass", WS_POPUP, 0, 0, 1024, 768, 0, 0, 0, &param);
   ASSERT_NE(w, 0u);
   ASSERT_FALSE(seen.empty());
   EXPECT_EQ(seen[0].message, WM_CREATE);
@@ -241,8 +241,7 @@ TEST_F(WindowsTest, PlacingAndCursorAndMessageBoxesAreSeen) {
   EXPECT_TRUE(ws.cursorVisible());
 
   ws.messageBoxAnswers.push_back(IDCANCEL);
-  EXPECT_EQ(MessageBoxA(w, "Could not reset the Direct3D device.", "Rillglass", MB_OKCANCEL | MB_ICONERROR),
-            IDCANCEL);
+  EXPECT_EQ(MessageBoxA(w, "Could not reset the Direct3D device.", "Rillglass", MB_OKCANCEL | MB_ICONERROR), IDCANCEL);
   EXPECT_EQ(MessageBoxA(0, "Not enough memory.", "Error", MB_ICONEXCLAMATION), IDOK);
   ASSERT_EQ(ws.messageBoxes.size(), 2u);
   EXPECT_EQ(ws.messageBoxes[0].owner, w);

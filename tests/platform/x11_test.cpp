@@ -2,10 +2,10 @@
 // and the desktop snapshot.  Skipped without a display (run under xvfb-run).
 #include <gtest/gtest.h>
 
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
 #include <SDL2/SDL.h>
 #include <SDL2/SDL_syswm.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 #include <chrono>
 #include <condition_variable>

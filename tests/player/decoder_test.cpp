@@ -281,7 +281,8 @@ Played play(Chain& c, size_t maxFrames = SIZE_MAX) {
       if (frame >= maxFrames) break;
     } else if (rc == kError_EventPending) {
       std::unique_ptr<Event> e = c.out->getEvent();
-      if (e->type() == kStreamEvent_FrameMarker) r.tokens.push_back({'M', static_cast<FrameMarkerEvent*>(e.get())->frame});
+      if (e->type() == kStreamEvent_FrameMarker)
+        r.tokens.push_back({'M', static_cast<FrameMarkerEvent*>(e.get())->frame});
       if (e->type() == kStreamEvent_EndOfStream) {
         r.tokens.push_back({'E', 0});
         eos = true;
@@ -447,8 +448,7 @@ TEST_F(DecoderStageTest, CorruptFrameIsSkippedOnceAndDecodingGoesOn) {
   size_t first = text.find("Skipped ");
   ASSERT_NE(first, std::string::npos);
   EXPECT_EQ(text.find("Skipped ", first + 1), std::string::npos);
-  EXPECT_NE(text.find("Decode: Skipped " + std::to_string(length) + " bytes in advance frame.\n"),
-            std::string::npos);
+  EXPECT_NE(text.find("Decode: Skipped " + std::to_string(length) + " bytes in advance frame.\n"), std::string::npos);
   for (int32_t t : posted) EXPECT_NE(t, INFO_ErrorMessage);
 }
 
@@ -549,7 +549,8 @@ Played seekAndPlayOn(Chain& c, int32_t frame) {
       c.decoder->wake();
     } else if (rc == kError_EventPending) {
       auto e = c.out->getEvent();
-      if (e->type() == kStreamEvent_FrameMarker) r.tokens.push_back({'M', static_cast<FrameMarkerEvent*>(e.get())->frame});
+      if (e->type() == kStreamEvent_FrameMarker)
+        r.tokens.push_back({'M', static_cast<FrameMarkerEvent*>(e.get())->frame});
       if (e->type() == kStreamEvent_EndOfStream) eos = true;
     } else if (rc == kError_NoDataAvail) {
       if (eos) break;

@@ -32,9 +32,7 @@ class ControllerTest : public ::testing::Test {
     EXPECT_EQ(Player::current(), nullptr);
     platform::soundUseSdl();
   }
-  MusicController* start(const std::string& list) {
-    return MusicController::startMusic(list.c_str(), 1, argv_);
-  }
+  MusicController* start(const std::string& list) { return MusicController::startMusic(list.c_str(), 1, argv_); }
   char prog_[12] = "test_player";
   char* argv_[2] = {prog_, nullptr};
 };

@@ -259,7 +259,7 @@ TEST_F(PlayerTest, UnknownTypesAreDroppedAndOthersPassedOn) {
     int32_t type;
     bool passedOn;
   } cases[] = {{9, false}, {13, false}, {47, false}, {79, false}, {0, false}, {82, false}, {500, false},
-               {33, true},  {36, true},  {44, true},  {46, true},  {81, true}, {55, false}, {39, false}};
+               {33, true}, {36, true},  {44, true},  {46, true},  {81, true}, {55, false}, {39, false}};
   for (auto& c : cases) player_->acceptEvent(std::make_unique<Event>(c.type));
   player_->acceptEvent(std::make_unique<Event>(CMD_QueryPlayerState));
   ASSERT_TRUE(ui.waitCount(INFO_Stopped, 1));
@@ -304,9 +304,9 @@ TEST_F(PlayerTest, RandomCommandSequencesNeitherRaceNorHang) {
   std::string song = longSong(dir, 3);
   std::string list = songList({song, songPath(), song});
   std::mt19937 rng(20261210);
-  const int32_t commands[] = {CMD_Play, CMD_Pause, CMD_UnPause, CMD_TogglePause, CMD_NextMediaItem,
-                              CMD_PrevMediaItem, CMD_Stop, CMD_ChangePosition, CMD_SetVolume, CMD_GetVolume,
-                              CMD_PlayPaused};
+  const int32_t commands[] = {CMD_Play,          CMD_Pause,         CMD_UnPause,   CMD_TogglePause,
+                              CMD_NextMediaItem, CMD_PrevMediaItem, CMD_Stop,      CMD_ChangePosition,
+                              CMD_SetVolume,     CMD_GetVolume,     CMD_PlayPaused};
   const int kPlayers = 5, kSequences = 40, kLength = 6;  // 200 sequences
   for (int p = 0; p < kPlayers; ++p) {
     if (p > 0) {
@@ -340,8 +340,8 @@ TEST_F(PlayerTest, CommandLineOptions) {
   std::string dir = testenv::freshDir("args");
   testenv::writeFile(dir + "/a.mp3", "x");
   platform::setCurrentDirectory(dir);
-  std::vector<std::string> args = {"aqplay", "-save", "/SHUFFLE", "-import", "a.mp3", "http://radio/x",
-                                   "*.mp3", "--once", "-ui", "3d.ui"};
+  std::vector<std::string> args = {"aqplay",         "-save", "/SHUFFLE", "-import", "a.mp3",
+                                   "http://radio/x", "*.mp3", "--once",   "-ui",     "3d.ui"};
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   EXPECT_TRUE(player_->setArgs(static_cast<int32_t>(argv.size()), argv.data()));
@@ -415,12 +415,8 @@ TEST(PlayerPaths, AbsolutePaths) {
   struct Case {
     std::string in, out;
   } cases[] = {
-      {"a/./b/../c.mp3", cwd + "/a/c.mp3"},
-      {"/x/y/", "/x/y"},
-      {"/x/../..", "/"},
-      {"/", "/"},
-      {"C:\\a\\..\\b\\", "C:/b"},
-      {"C:\\", "C:/"},
+      {"a/./b/../c.mp3", cwd + "/a/c.mp3"}, {"/x/y/", "/x/y"}, {"/x/../..", "/"}, {"/", "/"},
+      {"C:\\a\\..\\b\\", "C:/b"},           {"C:\\", "C:/"},
   };
   for (auto& c : cases) EXPECT_EQ(makeAbsolutePath(c.in), c.out) << c.in;
 }

@@ -70,9 +70,15 @@ TEST_F(PreferencesTest, MissingUntilConstructedThenDefaults) {
   struct IntCase {
     const char* key;
     int32_t value;
-  } ints[] = {{"InputBufferSize", 64}, {"OutputBufferSize", 512}, {"StreamBufferInterval", 3},
-              {"DecoderThreadPriority", 5}, {"PreBuffer", 0}, {"PlaylistRepeat", 2},
-              {"Volume", 85}, {"NumberOfURLsToRemember", 10}, {"TimeDisplay", 0}};
+  } ints[] = {{"InputBufferSize", 64},
+              {"OutputBufferSize", 512},
+              {"StreamBufferInterval", 3},
+              {"DecoderThreadPriority", 5},
+              {"PreBuffer", 0},
+              {"PlaylistRepeat", 2},
+              {"Volume", 85},
+              {"NumberOfURLsToRemember", 10},
+              {"TimeDisplay", 0}};
   for (const IntCase& c : ints) {
     ASSERT_EQ(prefs.getPrefInt32(c.key, &v), kError_NoErr) << c.key;
     EXPECT_EQ(v, c.value) << c.key;
@@ -80,10 +86,17 @@ TEST_F(PreferencesTest, MissingUntilConstructedThenDefaults) {
   struct BoolCase {
     const char* key;
     bool value;
-  } bools[] = {{"PlaylistShuffle", false}, {"UseDebugLog", false}, {"LogDecode", false},
-               {"LogPerformance", false}, {"UseTitleStreaming", true}, {"PlayImmediately", true},
-               {"ConvertUnderscoresToSpaces", true}, {"AskToReclaimFiletypes", true},
-               {"StayOnTop", false}, {"Welcome", false}, {"UseProxy", false}};
+  } bools[] = {{"PlaylistShuffle", false},
+               {"UseDebugLog", false},
+               {"LogDecode", false},
+               {"LogPerformance", false},
+               {"UseTitleStreaming", true},
+               {"PlayImmediately", true},
+               {"ConvertUnderscoresToSpaces", true},
+               {"AskToReclaimFiletypes", true},
+               {"StayOnTop", false},
+               {"Welcome", false},
+               {"UseProxy", false}};
   for (const BoolCase& c : bools) {
     ASSERT_EQ(prefs.getPrefBoolean(c.key, &b), kError_NoErr) << c.key;
     EXPECT_EQ(b, c.value) << c.key;
@@ -203,12 +216,14 @@ TEST_F(PreferencesTest, SongmillBesideRecordsInstallDirectory) {
             ERROR_SUCCESS);
   char value[MAX_PATH];
   DWORD size = sizeof(value);
-  ASSERT_EQ(platform::RegQueryValueExA(key, "InstallDirectory", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      platform::RegQueryValueExA(key, "InstallDirectory", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size),
+      ERROR_SUCCESS);
   EXPECT_EQ(std::string(value), dir_);
   size = sizeof(value);
-  ASSERT_EQ(platform::RegQueryValueExA(key, "DatabaseDirectory", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      platform::RegQueryValueExA(key, "DatabaseDirectory", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size),
+      ERROR_SUCCESS);
   EXPECT_EQ(std::string(value), platform::joinPath(dir_, "db"));
   platform::RegCloseKey(key);
 }

@@ -22,8 +22,7 @@ RunResult runWatersim(const std::string& input, const std::string& args = "") {
   std::string dir = testenv::freshDir("watersim");
   std::string inPath = dir + "/in.txt";
   testenv::writeFile(inPath, input);
-  std::string command =
-      std::string("'") + LM_WATERSIM_PATH + "' " + args + " < '" + inPath + "' 2>/dev/null";
+  std::string command = std::string("'") + LM_WATERSIM_PATH + "' " + args + " < '" + inPath + "' 2>/dev/null";
   RunResult r;
   FILE* p = popen(command.c_str(), "r");
   if (!p) return r;
@@ -75,19 +74,18 @@ TEST(Watersim, TracesTheSameRunAsTheSurface) {
   s.step(D3DXVECTOR3(3.5f, 28, -1.25f), 0.05f);
   std::ostringstream expected;
   expected << s.startTransition() << "\n";
-  expected << s.cols() << " " << s.rows() << " " << g9(s.widthUnits()) << " " << g9(s.heightUnits())
-           << " " << g9(s.colOffset()) << " " << g9(s.rowOffset()) << " " << s.blendDirection() << " "
-           << s.busyCount() << "\n";
+  expected << s.cols() << " " << s.rows() << " " << g9(s.widthUnits()) << " " << g9(s.heightUnits()) << " "
+           << g9(s.colOffset()) << " " << g9(s.rowOffset()) << " " << s.blendDirection() << " " << s.busyCount()
+           << "\n";
   for (int row = 0; row < s.rows(); ++row) {
     for (int col = 0; col < s.cols(); ++col) {
       const int n = row * s.cols() + col;
       const SurfaceVertex& v = s.vertices()[n];
       const BlendNode& b = s.blendNodes()[n];
-      expected << row << " " << col << " " << g9(s.height(n)) << " " << g9(s.velocity(n)) << " "
-               << g9(s.restOffsetX(n)) << " " << g9(s.restOffsetZ(n)) << " " << g9(v.x) << " "
-               << g9(v.y) << " " << g9(v.z) << " " << g9(v.nx) << " " << g9(v.ny) << " " << g9(v.nz)
-               << " " << hex(v.diffuse) << " " << hex(b.colour) << " " << b.phase << " "
-               << g9(b.blend) << "\n";
+      expected << row << " " << col << " " << g9(s.height(n)) << " " << g9(s.velocity(n)) << " " << g9(s.restOffsetX(n))
+               << " " << g9(s.restOffsetZ(n)) << " " << g9(v.x) << " " << g9(v.y) << " " << g9(v.z) << " " << g9(v.nx)
+               << " " << g9(v.ny) << " " << g9(v.nz) << " " << hex(v.diffuse) << " " << hex(b.colour) << " " << b.phase
+               << " " << g9(b.blend) << "\n";
     }
   }
   // The fade has only just begun, so no transition starts.
@@ -97,10 +95,10 @@ TEST(Watersim, TracesTheSameRunAsTheSurface) {
 
 TEST(Watersim, RefusesWhatItCannotRead) {
   const char* bad[] = {
-      "drop 1 1 130\n",                       // before build
-      "build 800 600 60 zz 1\n",              // colour not hex
-      "build 800 0 60 0 1\n",                 // build fails
-      "build 800 600 60 0 1\nstep\n",         // missing dt
+      "drop 1 1 130\n",                        // before build
+      "build 800 600 60 zz 1\n",               // colour not hex
+      "build 800 0 60 0 1\n",                  // build fails
+      "build 800 600 60 0 1\nstep\n",          // missing dt
       "build 800 600 60 0 1\nstep 0.1 1 2\n",  // eye needs three numbers
       "build 800 600 60 0 1\ndrop 1 x 3\n",
       "build 800 600 60 0 1\nfly 1\n",

@@ -65,10 +65,10 @@ struct ReferenceSurface {
       for (int c = 1; c < w - 1; ++c) {
         const int n = r * w + c;
         height[n] = height[n] + s * velocity[n];
-        float nx = (H(r, c + 1) - H(r, c - 1)) + (H(r + 1, c + 1) - H(r - 1, c - 1)) -
-                   (H(r + 1, c - 1) - H(r - 1, c + 1));
-        float nz = (H(r + 1, c) - H(r - 1, c)) + (H(r + 1, c + 1) - H(r - 1, c - 1)) +
-                   (H(r + 1, c - 1) - H(r - 1, c + 1));
+        float nx =
+            (H(r, c + 1) - H(r, c - 1)) + (H(r + 1, c + 1) - H(r - 1, c - 1)) - (H(r + 1, c - 1) - H(r - 1, c + 1));
+        float nz =
+            (H(r + 1, c) - H(r - 1, c)) + (H(r + 1, c + 1) - H(r - 1, c - 1)) + (H(r + 1, c - 1) - H(r - 1, c + 1));
         D3DXVECTOR3 normal(nx, 0.99f, nz);
         D3DXVec3Normalize(&normal, &normal);
         const float x = static_cast<float>(c) - halfW;
@@ -103,9 +103,8 @@ void expectSameState(const WaterSurface& s, const ReferenceSurface& ref) {
     const SurfaceVertex& b = ref.vertex[n];
     ASSERT_EQ(bits(s.height(n)), bits(ref.height[n])) << "height of node " << n;
     ASSERT_EQ(bits(s.velocity(n)), bits(ref.velocity[n])) << "velocity of node " << n;
-    ASSERT_EQ(std::memcmp(&a, &b, sizeof a), 0)
-        << "vertex of node " << n << ": " << a.x << " " << a.y << " " << a.z << " vs " << b.x << " "
-        << b.y << " " << b.z;
+    ASSERT_EQ(std::memcmp(&a, &b, sizeof a), 0) << "vertex of node " << n << ": " << a.x << " " << a.y << " " << a.z
+                                                << " vs " << b.x << " " << b.y << " " << b.z;
   }
 }
 
@@ -310,8 +309,8 @@ TEST(WaterSurfaceStep, MatchesTheNodeByNodeArithmetic) {
     ASSERT_EQ(s.build(c.sw, c.sh, c.size, 0, kRipple), 0);
     platform::srand(77);
     for (int i = 0; i < 6; ++i) s.drop(0, 0, 0);
-    s.drop(1, 1, 130);                        // at the corner, next to the border
-    s.drop(c.sw, c.sh, 130);                  // the other corner
+    s.drop(1, 1, 130);        // at the corner, next to the border
+    s.drop(c.sw, c.sh, 130);  // the other corner
     s.dragLine(10, c.sh / 2, c.sw - 5, 40, 10);
     // A steep spike: normals far from vertical, cosines near the table's end.
     s.setHeight(nodeOf(s, 10, 10), 40.0f);
@@ -340,8 +339,8 @@ TEST(WaterSurfaceStep, StaysFiniteForTenThousandStepsAtTheStabilityBound) {
     if (i % 1000 == 999 || i == 9999) {
       for (int n = 0; n < s.nodeCount(); ++n) {
         const SurfaceVertex& v = s.vertices()[n];
-        ASSERT_TRUE(std::isfinite(s.height(n)) && std::isfinite(s.velocity(n)) &&
-                    std::isfinite(v.x) && std::isfinite(v.z) && std::isfinite(v.nx))
+        ASSERT_TRUE(std::isfinite(s.height(n)) && std::isfinite(s.velocity(n)) && std::isfinite(v.x) &&
+                    std::isfinite(v.z) && std::isfinite(v.nx))
             << "node " << n << " after step " << i;
         largest = std::max(largest, std::fabs(s.height(n)));
       }
@@ -548,8 +547,11 @@ TEST(WaterSurfaceDrag, StampsOneNodePerColumnOrRow) {
       // Flatter than 45 degrees, drawn right to left: the ends are swapped,
       // one node per column, rows from the left end by the slope -3 / 10.01
       // (which never quite reaches the far end's row).
-      {200, 100, 100, 130, {{14, 11}, {14, 12}, {14, 13}, {14, 14}, {13, 15}, {13, 16}, {13, 17},
-                            {12, 18}, {12, 19}, {12, 20}, {12, 21}}},
+      {200,
+       100,
+       100,
+       130,
+       {{14, 11}, {14, 12}, {14, 13}, {14, 14}, {13, 15}, {13, 16}, {13, 17}, {12, 18}, {12, 19}, {12, 20}, {12, 21}}},
       // Steeper: one node per row, columns from the top by the slope -2 / 4.01.
       {100, 100, 80, 140, {{11, 11}, {12, 11}, {13, 11}, {14, 10}, {15, 10}}},
   };

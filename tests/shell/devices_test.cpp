@@ -93,7 +93,10 @@ TEST(DeviceList, NoCompatibleDevice) {
     std::function<void(Rig&)> setUp;
   };
   const Case cases[] = {
-      {"only modes below 640x400", [](Rig& r) { r.addAdapter(0, 0x11, {m(512, 384, D3DFMT_X8R8G8B8), m(640, 350, D3DFMT_R5G6B5)}); }},
+      {"only modes below 640x400",
+       [](Rig& r) {
+         r.addAdapter(0, 0x11, {m(512, 384, D3DFMT_X8R8G8B8), m(640, 350, D3DFMT_R5G6B5)});
+       }},
       {"no hardware T&L",
        [](Rig& r) {
          auto& a = r.addAdapter(0);
@@ -201,8 +204,8 @@ TEST(FullscreenDevice, StepDownOrder) {
   kind.currentMode = 5;  // 1024x768 X8R8G8B8
   std::vector<std::string> tried{modeText(kind.modes[kind.currentMode])};
   while (SaverApp::stepDownMode(kind)) tried.push_back(modeText(kind.modes[kind.currentMode]));
-  const std::vector<std::string> expected{"1024x768/22", "1024x768/23", "800x600/22", "800x600/23",
-                                          "640x480/22",  "640x480/23"};
+  const std::vector<std::string> expected{"1024x768/22", "1024x768/23", "800x600/22",
+                                          "800x600/23",  "640x480/22",  "640x480/23"};
   EXPECT_EQ(tried, expected);
 }
 
@@ -223,9 +226,10 @@ TEST(FullscreenDevice, EveryModeFailingReturnsTheLastFailure) {
 
 TEST(FullscreenDevice, SoftwareAutomaticNeverUsesHeight400) {
   Rig rig;
-  auto& adapter = rig.addAdapter(0, 0x11,
-                                 {m(640, 400, D3DFMT_R5G6B5), m(640, 400, D3DFMT_X8R8G8B8), m(640, 480, D3DFMT_X8R8G8B8),
-                                  m(640, 480, D3DFMT_R5G6B5), m(800, 600, D3DFMT_R5G6B5)});
+  auto& adapter =
+      rig.addAdapter(0, 0x11,
+                     {m(640, 400, D3DFMT_R5G6B5), m(640, 400, D3DFMT_X8R8G8B8), m(640, 480, D3DFMT_X8R8G8B8),
+                      m(640, 480, D3DFMT_R5G6B5), m(800, 600, D3DFMT_R5G6B5)});
   adapter.halCaps.reset();
   adapter.swCaps = ScriptedDirect3D8::standardSwCaps();
   auto app = rig.makeApp("/s", true);

@@ -102,8 +102,8 @@ class DisplayLock {
 };
 
 // Waits for a mapped window of the process among the children of `parent`.
-std::vector<x11probe::WindowInfo> waitForWindows(x11probe::Connection& x, unsigned long parent, pid_t pid,
-                                                 bool byPid, int seconds) {
+std::vector<x11probe::WindowInfo> waitForWindows(x11probe::Connection& x, unsigned long parent, pid_t pid, bool byPid,
+                                                 int seconds) {
   const auto until = Clock::now() + std::chrono::seconds(seconds);
   while (Clock::now() < until) {
     std::vector<x11probe::WindowInfo> found;
@@ -115,9 +115,9 @@ std::vector<x11probe::WindowInfo> waitForWindows(x11probe::Connection& x, unsign
   return {};
 }
 
-#define REQUIRE_X11(connection)                                                        \
+#define REQUIRE_X11(connection)                                                     \
   if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display (run under xvfb-run)"; \
-  x11probe::Connection connection;                                                 \
+  x11probe::Connection connection;                                                  \
   if (!connection.ok()) GTEST_SKIP() << "the X display cannot be opened"
 
 }  // namespace

@@ -142,9 +142,10 @@ TEST(SaverWindows, OnePerMonitorInFullModeOneInTestMode) {
     const HWND first = app->monitors[0].window;
     const HWND second = app->monitors[1].window;
     EXPECT_EQ(app->mainWindow, first);
-    EXPECT_TRUE(containsLine(rig.ws.log, "CreateWindowExA(0x8, WaterSaverWndClass, 0x80000000, 0, 0, 1024, 768, 0x0) = " + hex(first)));
+    EXPECT_TRUE(containsLine(
+        rig.ws.log, "CreateWindowExA(0x8, WaterSaverWndClass, 0x80000000, 0, 0, 1024, 768, 0x0) = " + hex(first)));
     EXPECT_TRUE(containsLine(rig.ws.log, "CreateWindowExA(0x8, WaterSaverWndClass, 0x80000000, 1024, 0, 1024, 768, " +
-                                            hex(first) + ") = " + hex(second)));
+                                             hex(first) + ") = " + hex(second)));
     EXPECT_FALSE(platform::IsWindowVisible(first));
     app->startDevices();
     EXPECT_EQ(app->unitCount, 2u);
@@ -159,8 +160,9 @@ TEST(SaverWindows, OnePerMonitorInFullModeOneInTestMode) {
     rig.addAdapter(0);
     auto app = rig.makeApp("/t");
     app->create(0);
-    EXPECT_TRUE(containsLine(rig.ws.log, "CreateWindowExA(0x0, WaterSaverWndClass, 0x80000000, 0, 0, 1024, 768, 0x0) = " +
-                                            hex(app->mainWindow)));
+    EXPECT_TRUE(containsLine(
+        rig.ws.log,
+        "CreateWindowExA(0x0, WaterSaverWndClass, 0x80000000, 0, 0, 1024, 768, 0x0) = " + hex(app->mainWindow)));
     EXPECT_EQ(app->monitors[1].window, 0u);
     EXPECT_EQ(app->renderRect.right, 1024);
   }
@@ -174,7 +176,8 @@ TEST(SaverWindows, PreviewWaitsForTheControlPanelToSettle) {
   app->create(0);
   ASSERT_FALSE(app->errorMode);
   const std::string w = hex(app->mainWindow);
-  EXPECT_TRUE(containsLine(rig.ws.log, "CreateWindowExA(0x0, WaterSaverWndClass, 0x50000000, 0, 0, 152, 112, 0x1092) = " + w));
+  EXPECT_TRUE(
+      containsLine(rig.ws.log, "CreateWindowExA(0x0, WaterSaverWndClass, 0x50000000, 0, 0, 152, 112, 0x1092) = " + w));
   EXPECT_TRUE(containsLine(rig.ws.log, "SetTimer(" + w + ", 1, 500)"));
   EXPECT_TRUE(containsLine(rig.ws.log, "KillTimer(" + w + ", 1)"));
   EXPECT_FALSE(app->waitingForIdle);
@@ -553,8 +556,8 @@ TEST(Password, RefusedRecreatesTheDevicesAcceptedEnds) {
   EXPECT_EQ(rig.d3d.createCalls[1].params.BackBufferFormat, rig.d3d.createCalls[0].params.BackBufferFormat);
   EXPECT_EQ(rig.d3d.createCalls[1].focusWindow, app->mainWindow);
   const std::vector<std::string> expected{
-      "oneTimeSceneInit",           "prepareUnitScene 0",       "initDeviceObjects d0",      "restoreDeviceObjects d0",
-      "invalidateDeviceObjects d0", "deleteDeviceObjects d0",   "prepareUnitScene 0",        "initDeviceObjects d1",
+      "oneTimeSceneInit",           "prepareUnitScene 0",         "initDeviceObjects d0",   "restoreDeviceObjects d0",
+      "invalidateDeviceObjects d0", "deleteDeviceObjects d0",     "prepareUnitScene 0",     "initDeviceObjects d1",
       "restoreDeviceObjects d1",    "invalidateDeviceObjects d1", "deleteDeviceObjects d1", "finalCleanup"};
   EXPECT_EQ(app->hooks, expected);
   EXPECT_EQ(rig.d3d.devices[0]->refCount(), 0u);
@@ -594,8 +597,8 @@ namespace {
 std::vector<std::string> passwordChanges;
 
 DWORD fakePwdChangePassword(const char* provider, HWND owner, DWORD reserved, void* reserved2) {
-  passwordChanges.push_back(std::string(provider) + " " + std::to_string(owner) + " " + std::to_string(reserved) +
-                            " " + (reserved2 ? "ptr" : "null"));
+  passwordChanges.push_back(std::string(provider) + " " + std::to_string(owner) + " " + std::to_string(reserved) + " " +
+                            (reserved2 ? "ptr" : "null"));
   return 0;
 }
 

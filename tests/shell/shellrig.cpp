@@ -36,9 +36,9 @@ std::vector<D3DDISPLAYMODE> Rig::commonModes() {
 
 platform::ScriptedAdapter& Rig::addAdapter(int monitor, BYTE guidByte, std::vector<D3DDISPLAYMODE> modes) {
   if (modes.empty()) modes = commonModes();
-  d3d.adapters.push_back(ScriptedDirect3D8::standardAdapter(
-      "Adapter " + std::to_string(d3d.adapters.size()), guidByte, ScriptedDirect3D8::mode(1024, 768, D3DFMT_X8R8G8B8),
-      modes, monitor < 0 ? 0 : monitorHandle(monitor)));
+  d3d.adapters.push_back(ScriptedDirect3D8::standardAdapter("Adapter " + std::to_string(d3d.adapters.size()), guidByte,
+                                                            ScriptedDirect3D8::mode(1024, 768, D3DFMT_X8R8G8B8), modes,
+                                                            monitor < 0 ? 0 : monitorHandle(monitor)));
   return d3d.adapters.back();
 }
 

@@ -115,8 +115,7 @@ class Rig {
   void setMonitors(int count, int width = 1024, int height = 768);
   // An adapter on monitor `monitor` (-1: none) with HAL caps, desktop
   // 1024x768 X8R8G8B8 and the given modes (a common set when empty).
-  platform::ScriptedAdapter& addAdapter(int monitor, BYTE guidByte = 0x11,
-                                        std::vector<D3DDISPLAYMODE> modes = {});
+  platform::ScriptedAdapter& addAdapter(int monitor, BYTE guidByte = 0x11, std::vector<D3DDISPLAYMODE> modes = {});
   static std::vector<D3DDISPLAYMODE> commonModes();
 
   // A recording application on this rig with the command line "aquaveil <switches>".

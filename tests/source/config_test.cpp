@@ -179,10 +179,10 @@ TEST(ConfigLayout, DefaultFileIsByteExact) {
   ASSERT_EQ(le32(b, i), 4u + 20 + 1 + 1096 + 56 + 56);
   const size_t ib = i + 25;
   EXPECT_EQ(le32(b, ib + 4), 1096u);
-  EXPECT_EQ(le32(b, ib + 16), 1u);    // listEnabled
-  EXPECT_EQ(le32(b, ib + 24), 99u);   // maxFiles
-  EXPECT_EQ(le32(b, ib + 28), 8u);    // playMode
-  EXPECT_EQ(le32(b, ib + 32), 1u);    // randomizeOrder
+  EXPECT_EQ(le32(b, ib + 16), 1u);   // listEnabled
+  EXPECT_EQ(le32(b, ib + 24), 99u);  // maxFiles
+  EXPECT_EQ(le32(b, ib + 28), 8u);   // playMode
+  EXPECT_EQ(le32(b, ib + 32), 1u);   // randomizeOrder
   EXPECT_EQ(le32(b, ib + 36), 0xFFFFFFFFu);
   EXPECT_EQ(le32(b, ib + 1068), 1092u);
   EXPECT_EQ(std::memcmp(&b[ib + 1072], ".jpg\0.bmp\0\0\0\0\0\0", 16), 0);

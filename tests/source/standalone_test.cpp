@@ -21,7 +21,8 @@ class StandaloneTest : public ::testing::Test {
     dir_ = testenv::freshDir("standalone");
     pictures_ = dir_ + "/pictures";
     ASSERT_TRUE(platform::makeDirectories(pictures_));
-    for (int i = 0; i < 6; ++i) testenv::writeFile(pictures_ + "/p" + std::to_string(i) + ".jpg", "picture " + std::to_string(i));
+    for (int i = 0; i < 6; ++i)
+      testenv::writeFile(pictures_ + "/p" + std::to_string(i) + ".jpg", "picture " + std::to_string(i));
     testenv::writeFile(dir_ + "/song.mp3", "song");
     config_.images.dirList.append(pictures_);
     config_.images.fileList.append(dir_ + "/single.jpg");

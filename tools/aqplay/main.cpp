@@ -191,8 +191,7 @@ int main(int argc, char** argv) {
       case INFO_PlaylistDonePlay:
         if (once) listDone = true;
         break;
-      default:
-        break;
+      default: break;
     }
   });
 
@@ -247,8 +246,10 @@ int main(int argc, char** argv) {
       std::string version = mpeg.mpegVersion == 3 ? "2.5" : std::to_string(mpeg.mpegVersion);
       std::string rate = mpeg.bitrate ? std::to_string(mpeg.bitrate / 1000) + " kbit/s" : "variable bitrate";
       std::printf("    MPEG-%s Layer %s, %d Hz, %s, %s, %d frames\n", version.c_str(),
-                  mpeg.layer == 3 ? "III" : mpeg.layer == 2 ? "II" : "I", mpeg.sampleRate, rate.c_str(),
-                  modes[mpeg.mode & 3], mpeg.totalFrames);
+                  mpeg.layer == 3   ? "III"
+                  : mpeg.layer == 2 ? "II"
+                                    : "I",
+                  mpeg.sampleRate, rate.c_str(), modes[mpeg.mode & 3], mpeg.totalFrames);
     }
     if (tty) {
       std::printf("\r\033[K  %s / %s%s", clock(status.positionSeconds).c_str(), clock(status.totalSeconds).c_str(),
@@ -269,8 +270,8 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "aqplay: cannot write %s\n", capturePath.c_str());
       return 1;
     }
-    std::printf("aqplay: wrote %.1f s of sound to %s\n",
-                static_cast<double>(pcm.size()) / f.nAvgBytesPerSec, capturePath.c_str());
+    std::printf("aqplay: wrote %.1f s of sound to %s\n", static_cast<double>(pcm.size()) / f.nAvgBytesPerSec,
+                capturePath.c_str());
   }
   return 0;
 }

@@ -73,7 +73,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "aqsettings: %s holds no settings blocks\n", path.c_str());
     return 1;
   }
-  if (blocks < 4) std::fprintf(stderr, "aqsettings: only %d of the 4 blocks could be read; the rest are defaults\n", blocks);
+  if (blocks < 4)
+    std::fprintf(stderr, "aqsettings: only %d of the 4 blocks could be read; the rest are defaults\n", blocks);
 
   std::printf("standaloneMarker=%d\n", c.standaloneMarker);
   const ConfigWater& w = c.water;

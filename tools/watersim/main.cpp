@@ -89,16 +89,16 @@ bool parseInts(const std::vector<std::string>& words, size_t first, size_t count
 }
 
 void dump(const WaterSurface& s) {
-  std::printf("%d %d %.9g %.9g %.9g %.9g %d %d\n", s.cols(), s.rows(), s.widthUnits(),
-              s.heightUnits(), s.colOffset(), s.rowOffset(), s.blendDirection(), s.busyCount());
+  std::printf("%d %d %.9g %.9g %.9g %.9g %d %d\n", s.cols(), s.rows(), s.widthUnits(), s.heightUnits(), s.colOffset(),
+              s.rowOffset(), s.blendDirection(), s.busyCount());
   for (int r = 0; r < s.rows(); ++r) {
     for (int c = 0; c < s.cols(); ++c) {
       const int n = r * s.cols() + c;
       const SurfaceVertex& v = s.vertices()[n];
       const BlendNode& b = s.blendNodes()[n];
-      std::printf("%d %d %.9g %.9g %.9g %.9g %.9g %.9g %.9g %.9g %.9g %.9g 0x%08x 0x%08x %u %.9g\n", r,
-                  c, s.height(n), s.velocity(n), s.restOffsetX(n), s.restOffsetZ(n), v.x, v.y, v.z,
-                  v.nx, v.ny, v.nz, v.diffuse, b.colour, b.phase, b.blend);
+      std::printf("%d %d %.9g %.9g %.9g %.9g %.9g %.9g %.9g %.9g %.9g %.9g 0x%08x 0x%08x %u %.9g\n", r, c, s.height(n),
+                  s.velocity(n), s.restOffsetX(n), s.restOffsetZ(n), v.x, v.y, v.z, v.nx, v.ny, v.nz, v.diffuse,
+                  b.colour, b.phase, b.blend);
     }
   }
 }
@@ -161,8 +161,7 @@ int main(int argc, char** argv) {
       surface.drop(v[0], v[1], v[2]);
     } else if (cmd == "drag") {
       int v[5];
-      if (args != 5 || !parseInts(words, 1, 5, v))
-        return fail("usage: drag <x1> <y1> <x2> <y2> <strength>");
+      if (args != 5 || !parseInts(words, 1, 5, v)) return fail("usage: drag <x1> <y1> <x2> <y2> <strength>");
       surface.dragLine(v[0], v[1], v[2], v[3], v[4]);
     } else if (cmd == "step") {
       float dt;
