@@ -66,8 +66,8 @@ class MessageEvent : public Event {
 // 44: stream buffering state.
 class StreamBufferEvent : public Event {
  public:
-  StreamBufferEvent(bool buffering, int32_t inputPercent, int32_t outputPercent)
-      : Event(INFO_StreamBuffer), buffering(buffering), inputPercent(inputPercent), outputPercent(outputPercent) {}
+  StreamBufferEvent(bool isBuffering, int32_t inPercent, int32_t outPercent)
+      : Event(INFO_StreamBuffer), buffering(isBuffering), inputPercent(inPercent), outputPercent(outPercent) {}
   bool buffering;
   int32_t inputPercent;
   int32_t outputPercent;
@@ -95,8 +95,8 @@ class MpegInfoEvent : public Event {
 // 18: what is known of a song; the Player fills in the playlist fields.
 class MediaInfoEvent : public Event {
  public:
-  MediaInfoEvent(std::string url, float totalSeconds)
-      : Event(INFO_MediaInfo), url(std::move(url)), totalSeconds(totalSeconds) {}
+  MediaInfoEvent(std::string songUrl, float seconds)
+      : Event(INFO_MediaInfo), url(std::move(songUrl)), totalSeconds(seconds) {}
   std::string url;  // at most 511 characters
   float totalSeconds;
   int32_t playlistIndex = 0;
@@ -115,13 +115,13 @@ struct OutputInfo {
 
 class FormatEvent : public Event {
  public:
-  explicit FormatEvent(const OutputInfo& info) : Event(kStreamEvent_Format), info(info) {}
+  explicit FormatEvent(const OutputInfo& format) : Event(kStreamEvent_Format), info(format) {}
   OutputInfo info;
 };
 
 // In-band 1: the number of the frame that follows.
 class FrameMarkerEvent : public Event {
  public:
-  explicit FrameMarkerEvent(int32_t frame) : Event(kStreamEvent_FrameMarker), frame(frame) {}
+  explicit FrameMarkerEvent(int32_t frameNumber) : Event(kStreamEvent_FrameMarker), frame(frameNumber) {}
   int32_t frame;
 };

@@ -42,8 +42,8 @@ enum PlayerEventType : int32_t {
 // 19: the play position.
 class MediaTimeInfoEvent : public Event {
  public:
-  MediaTimeInfoEvent(int32_t hours, int32_t minutes, int32_t seconds, float totalSeconds)
-      : Event(INFO_MediaTimeInfo), hours(hours), minutes(minutes), seconds(seconds), totalSeconds(totalSeconds) {}
+  MediaTimeInfoEvent(int32_t h, int32_t m, int32_t s, float total)
+      : Event(INFO_MediaTimeInfo), hours(h), minutes(m), seconds(s), totalSeconds(total) {}
   int32_t hours;
   int32_t minutes;
   int32_t seconds;
@@ -54,23 +54,23 @@ class MediaTimeInfoEvent : public Event {
 // 27: seek to a frame.
 class ChangePositionEvent : public Event {
  public:
-  explicit ChangePositionEvent(int32_t frame) : Event(CMD_ChangePosition), frame(frame) {}
+  explicit ChangePositionEvent(int32_t frameNumber) : Event(CMD_ChangePosition), frame(frameNumber) {}
   int32_t frame;
 };
 
 // 41 (set) and 47 (report): a volume in percent.
 class VolumeEvent : public Event {
  public:
-  VolumeEvent(int32_t type, int32_t volume) : Event(type), volume(volume) {}
+  VolumeEvent(int32_t type, int32_t percent) : Event(type), volume(percent) {}
   int32_t volume;
 };
 
 // 38: either the equalizer's enable flag or its 32 factors.
 class SetEqualizerEvent : public Event {
  public:
-  explicit SetEqualizerEvent(bool enable) : Event(CMD_SetEQData), isTable(false), enable(enable) {}
-  explicit SetEqualizerEvent(const float table[32]) : Event(CMD_SetEQData), isTable(true) {
-    for (int i = 0; i < 32; ++i) this->table[i] = table[i];
+  explicit SetEqualizerEvent(bool enabled) : Event(CMD_SetEQData), isTable(false), enable(enabled) {}
+  explicit SetEqualizerEvent(const float factors[32]) : Event(CMD_SetEQData), isTable(true) {
+    for (int i = 0; i < 32; ++i) table[i] = factors[i];
   }
   bool isTable;
   bool enable = false;

@@ -39,8 +39,8 @@ class PlaylistItem {
 // that look at it after the playlist changed.
 class PlaylistItemEvent : public Event {
  public:
-  PlaylistItemEvent(int32_t type, const PlaylistItem* item, const PlaylistManager* manager)
-      : Event(type), item(item), manager(manager), url(item ? item->url() : std::string()) {}
+  PlaylistItemEvent(int32_t type, const PlaylistItem* which, const PlaylistManager* owner)
+      : Event(type), item(which), manager(owner), url(which ? which->url() : std::string()) {}
   const PlaylistItem* item;
   const PlaylistManager* manager;
   std::string url;
@@ -49,8 +49,8 @@ class PlaylistItemEvent : public Event {
 // 34: shuffle switched.
 class PlaylistShuffleEvent : public Event {
  public:
-  PlaylistShuffleEvent(bool shuffle, const PlaylistManager* manager)
-      : Event(INFO_PlaylistShuffle), shuffle(shuffle), manager(manager) {}
+  PlaylistShuffleEvent(bool shuffled, const PlaylistManager* owner)
+      : Event(INFO_PlaylistShuffle), shuffle(shuffled), manager(owner) {}
   bool shuffle;
   const PlaylistManager* manager;
 };

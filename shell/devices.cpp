@@ -117,17 +117,18 @@ HRESULT SaverApp::buildDeviceList() {
     formats[formatCount++] = adapter.desktopMode.Format;
     const UINT listed = d3d->GetAdapterModeCount(a);
     for (UINT i = 0; i < listed; ++i) {
-      D3DDISPLAYMODE mode;
-      if (FAILED(d3d->EnumAdapterModes(a, i, &mode))) continue;
-      if (mode.Width < 640 || mode.Height < 400) continue;
+      D3DDISPLAYMODE listedMode;
+      if (FAILED(d3d->EnumAdapterModes(a, i, &listedMode))) continue;
+      if (listedMode.Width < 640 || listedMode.Height < 400) continue;
       bool known = false;
       for (int j = 0; j < modeCount && !known; ++j)
-        known = modes[j].width == mode.Width && modes[j].height == mode.Height && modes[j].format == mode.Format;
+        known = modes[j].width == listedMode.Width && modes[j].height == listedMode.Height &&
+                modes[j].format == listedMode.Format;
       if (known) continue;
-      if (modeCount < kMaxCollectedModes) modes[modeCount++] = {mode.Width, mode.Height, mode.Format};
+      if (modeCount < kMaxCollectedModes) modes[modeCount++] = {listedMode.Width, listedMode.Height, listedMode.Format};
       bool formatKnown = false;
-      for (int j = 0; j < formatCount && !formatKnown; ++j) formatKnown = formats[j] == mode.Format;
-      if (!formatKnown && formatCount < kMaxCollectedFormats) formats[formatCount++] = mode.Format;
+      for (int j = 0; j < formatCount && !formatKnown; ++j) formatKnown = formats[j] == listedMode.Format;
+      if (!formatKnown && formatCount < kMaxCollectedFormats) formats[formatCount++] = listedMode.Format;
     }
     std::sort(modes, modes + modeCount, [](const CollectedMode& x, const CollectedMode& y) {
       if (x.width != y.width) return x.width < y.width;
@@ -158,12 +159,12 @@ HRESULT SaverApp::buildDeviceList() {
       for (int i = 0; i < modeCount && kind.modeCount < kMaxModes; ++i) {
         for (int f = 0; f < formatCount; ++f) {
           if (formats[f] != modes[i].format || !usable[f]) continue;
-          ModeInfo& mode = kind.modes[kind.modeCount++];
-          mode.width = modes[i].width;
-          mode.height = modes[i].height;
-          mode.format = modes[i].format;
-          mode.behaviourFlags = formatFlags[f];
-          mode.depthStencilFormat = D3DFMT_UNKNOWN;
+          ModeInfo& added = kind.modes[kind.modeCount++];
+          added.width = modes[i].width;
+          added.height = modes[i].height;
+          added.format = modes[i].format;
+          added.behaviourFlags = formatFlags[f];
+          added.depthStencilFormat = D3DFMT_UNKNOWN;
           break;
         }
       }
@@ -306,29 +307,29 @@ HRESULT SaverApp::createFullscreenDevice(RenderUnit& unit) {
 
   HRESULT hr = E_FAIL;
   for (;;) {
-    const ModeInfo& mode = kind->modes[kind->currentMode];
+    const ModeInfo& chosen = kind->modes[kind->currentMode];
     D3DPRESENT_PARAMETERS& pp = unit.presentParams;
     pp = D3DPRESENT_PARAMETERS{};
-    pp.BackBufferWidth = mode.width;
-    pp.BackBufferHeight = mode.height;
-    pp.BackBufferFormat = mode.format;
+    pp.BackBufferWidth = chosen.width;
+    pp.BackBufferHeight = chosen.height;
+    pp.BackBufferFormat = chosen.format;
     pp.BackBufferCount = 1;
     pp.MultiSampleType = D3DMULTISAMPLE_NONE;
     pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
     pp.hDeviceWindow = adapter.deviceWindow;
     pp.Windowed = FALSE;
     pp.EnableAutoDepthStencil = FALSE;
-    pp.AutoDepthStencilFormat = mode.depthStencilFormat;
+    pp.AutoDepthStencilFormat = chosen.depthStencilFormat;
     pp.Flags = 0;
     pp.FullScreen_RefreshRateInHz = D3DPRESENT_RATE_DEFAULT;
     pp.FullScreen_PresentationInterval = D3DPRESENT_INTERVAL_ONE;
     unit.monitorIndex = adapter.monitorIndex;
     unit.deviceType = kind->deviceType;
-    unit.behaviourFlags = mode.behaviourFlags;
+    unit.behaviourFlags = chosen.behaviourFlags;
 
     Direct3DDevice8* device = nullptr;
     D3DPRESENT_PARAMETERS params = pp;
-    hr = d3d->CreateDevice(unit.adapterIndex, kind->deviceType, mainWindow, mode.behaviourFlags, &params, &device);
+    hr = d3d->CreateDevice(unit.adapterIndex, kind->deviceType, mainWindow, chosen.behaviourFlags, &params, &device);
     if (SUCCEEDED(hr)) {
       hr = confirmMode(device);
       if (FAILED(hr)) {
