@@ -116,7 +116,7 @@ int32_t headerVersion(const MpegHeader& h) { return versionOf(h) + 1; }
 
 int32_t headerSamplesPerFrame(const MpegHeader& h) {
   if (h.layerOption == 3) return 384;
-  if (h.layerOption == 1 && !h.id) return 576;
+  if (h.layerOption == 1 && !h.id) return tables::kGranuleLines;  // one granule
   return 1152;
 }
 

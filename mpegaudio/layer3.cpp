@@ -11,6 +11,7 @@ namespace mpegaudio::detail {
 
 namespace {
 
+using tables::kGranuleLines;
 constexpr double kPi = 3.14159265358979323846;
 
 // ---- Derived tables -------------------------------------------------------
@@ -123,7 +124,7 @@ uint8_t g_reservoir[kReservoirCap + kReservoirGuard];
 int32_t g_reservoirBytes = 0;
 
 float g_overlap[2][32][18];
-float g_xr[2][576];
+float g_xr[2][kGranuleLines];
 int g_nonzero[2];  // lines at and above this are zero
 
 struct GranuleChannel {
@@ -188,7 +189,7 @@ bool readSideInfo(const uint8_t* p, int bytes, bool lsf, int nch, SideInfo& si) 
       GranuleChannel& g = si.gr[gr][ch];
       g.part23 = int(br.get(12));
       g.bigValues = int(br.get(9));
-      if (g.bigValues > 288) g.bigValues = 288;  // more cannot fit a granule
+      if (g.bigValues > kGranuleLines / 2) g.bigValues = kGranuleLines / 2;  // more cannot fit a granule
       g.globalGain = int(br.get(8));
       g.scalefacCompress = int(br.get(lsf ? 9 : 4));
       g.windowSwitching = int(br.get(1));
@@ -350,7 +351,7 @@ int decodeSpectrum(MainBits& b, uint32_t end, const GranuleChannel& g, const tab
   int r1, r2;
   if (g.windowSwitching) {
     r1 = (g.blockType == 2 && !g.mixed) ? bands.shortBounds[3] * 3 : bands.longBounds[8];
-    r2 = 576;
+    r2 = kGranuleLines;
   } else {
     const int a = g.region0 + 1;
     const int c = g.region0 + g.region1 + 2;
@@ -396,7 +397,7 @@ int decodeSpectrum(MainBits& b, uint32_t end, const GranuleChannel& g, const tab
   }
   if (!broken) {
     const HuffmanLookup& q = g_quadLookup[g.count1Table];
-    while (i + 4 <= 576 && b.pos < end) {
+    while (i + 4 <= kGranuleLines && b.pos < end) {
       const uint32_t v = decodeSymbol(b, q);
       float f[4];
       for (int k = 0; k < 4; ++k) {
@@ -412,7 +413,7 @@ int decodeSpectrum(MainBits& b, uint32_t end, const GranuleChannel& g, const tab
     }
   }
   const int used = i;
-  for (; i < 576; ++i) xr[i] = 0.0f;
+  for (; i < kGranuleLines; ++i) xr[i] = 0.0f;
   return used;
 }
 
@@ -425,7 +426,7 @@ void requantise(const GranuleChannel& g, const ScaleFactors& sf, const tables::S
                 int nonzero) {
   const int base = g.globalGain - 210;
   const int mult = g.scalefacScale ? 4 : 2;
-  int longEnd = 576;
+  int longEnd = kGranuleLines;
   int shortStart = 13;
   if (isShort(g)) {
     longEnd = g.mixed ? mixedLongLines(bands) : 0;
@@ -480,7 +481,7 @@ void processStereo(const MpegHeader& h, bool lsf, const GranuleChannel& gr, cons
   if (!ms && !is) return;
   float* l = g_xr[0];
   float* r = g_xr[1];
-  bool intensityLine[576] = {};
+  bool intensityLine[kGranuleLines] = {};
   if (is) {
     auto apply = [&](int from, int to, int pos, int illegal) {
       float kl, kr;
@@ -582,7 +583,7 @@ void processStereo(const MpegHeader& h, bool lsf, const GranuleChannel& gr, cons
 
 // Short-block lines from band/window order into subband/window order.
 void reorder(const GranuleChannel& g, const tables::ScaleFactorBands& bands, float* xr) {
-  float tmp[576];
+  float tmp[kGranuleLines];
   const int firstBand = g.mixed ? 3 : 0;
   const int from = bands.shortBounds[firstBand] * 3;
   for (int sfb = firstBand; sfb < 13; ++sfb) {
@@ -594,7 +595,7 @@ void reorder(const GranuleChannel& g, const tables::ScaleFactorBands& bands, flo
         tmp[(f / 6) * 18 + w * 6 + f % 6] = xr[start * 3 + w * width + k];
       }
   }
-  for (int i = from; i < 576; ++i) xr[i] = tmp[i];
+  for (int i = from; i < kGranuleLines; ++i) xr[i] = tmp[i];
 }
 
 void reduceAliases(const GranuleChannel& g, const tables::ScaleFactorBands& bands, float* xr, int subbands) {
@@ -734,7 +735,7 @@ int32_t layer3Decode(const uint8_t* data, int32_t length, uint8_t* pcm, int32_t*
   const uint32_t dataEnd = uint32_t(g_reservoirBytes) * 8;
   uint32_t pos = uint32_t(available - si.mainDataBegin) * 8;
   const int ngr = lsf ? 1 : 2;
-  const int lineCap = st.fullBand ? 576 : st.subbandCap * 18;
+  const int lineCap = st.fullBand ? kGranuleLines : st.subbandCap * 18;
   int32_t written = 0;
   for (int gr = 0; gr < ngr; ++gr) {
     for (int ch = 0; ch < nch; ++ch) {

@@ -27,6 +27,10 @@ struct Layer2Table {
 // 0..3: the MPEG-1 tables a, b, c, d; 4: the lower-sampling-frequency table.
 extern const Layer2Table kLayer2Tables[5];
 
+// Spectral lines of one Layer III granule (32 subbands x 18 lines); also the
+// samples per channel of an MPEG-2 or 2.5 Layer III frame.
+constexpr int kGranuleLines = 576;
+
 // Layer III scale-factor band boundaries by sample-rate position
 // (0..2 MPEG-1 44.1/48/32 kHz, 3..5 MPEG-2 22.05/24/16, 6..8 MPEG-2.5 11.025/12/8).
 struct ScaleFactorBands {
