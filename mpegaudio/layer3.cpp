@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "mpegaudio/internal.h"
+#include "mpegaudio/kernels.h"
 #include "mpegaudio/tables.h"
 
 namespace mpegaudio::detail {
@@ -27,9 +28,6 @@ HuffmanLookup g_pairLookup[32];
 HuffmanLookup g_quadLookup[2];
 
 float g_pow43[8207];
-float g_dct4[18][18];  // cos(pi / 72 (2j + 1)(2k + 1)): the 36-point IMDCT folds onto it
-float g_imdctShort[12][6];
-float g_window[4][36];
 float g_aliasCs[8], g_aliasCa[8];
 float g_isRatio[7][2];  // MPEG-1 intensity positions 0..6: left, right factor
 bool g_tablesReady = false;
@@ -81,22 +79,6 @@ void buildTables() {
     if (tables::kHuffmanPairs[t].codes) buildLookup(tables::kHuffmanPairs[t], false, g_pairLookup[t]);
   for (int t = 0; t < 2; ++t) buildLookup(tables::kHuffmanQuads[t], true, g_quadLookup[t]);
   for (int i = 0; i < 8207; ++i) g_pow43[i] = float(std::pow(double(i), 4.0 / 3.0));
-  for (int j = 0; j < 18; ++j)
-    for (int k = 0; k < 18; ++k) g_dct4[j][k] = float(std::cos(kPi / 72.0 * (2 * j + 1) * (2 * k + 1)));
-  for (int i = 0; i < 12; ++i)
-    for (int k = 0; k < 6; ++k) g_imdctShort[i][k] = float(std::cos(kPi / 24.0 * (2 * i + 1 + 6) * (2 * k + 1)));
-  // Windows by block type: 0 normal, 1 start, 2 short (12 taps), 3 stop.
-  for (int i = 0; i < 36; ++i) g_window[0][i] = float(std::sin(kPi / 36.0 * (i + 0.5)));
-  for (int i = 0; i < 18; ++i) g_window[1][i] = g_window[0][i];
-  for (int i = 18; i < 24; ++i) g_window[1][i] = 1.0f;
-  for (int i = 24; i < 30; ++i) g_window[1][i] = float(std::sin(kPi / 12.0 * (i - 18 + 0.5)));
-  for (int i = 30; i < 36; ++i) g_window[1][i] = 0.0f;
-  for (int i = 0; i < 12; ++i) g_window[2][i] = float(std::sin(kPi / 12.0 * (i + 0.5)));
-  for (int i = 12; i < 36; ++i) g_window[2][i] = 0.0f;
-  for (int i = 0; i < 6; ++i) g_window[3][i] = 0.0f;
-  for (int i = 6; i < 12; ++i) g_window[3][i] = float(std::sin(kPi / 12.0 * (i - 6 + 0.5)));
-  for (int i = 12; i < 18; ++i) g_window[3][i] = 1.0f;
-  for (int i = 18; i < 36; ++i) g_window[3][i] = g_window[0][i];
   static const double c[8] = {-0.6, -0.535, -0.33, -0.185, -0.095, -0.041, -0.0142, -0.0037};
   for (int i = 0; i < 8; ++i) {
     const double sq = std::sqrt(1.0 + c[i] * c[i]);
@@ -123,7 +105,7 @@ constexpr int kReservoirGuard = 128;  // readable slack past the data
 uint8_t g_reservoir[kReservoirCap + kReservoirGuard];
 int32_t g_reservoirBytes = 0;
 
-float g_overlap[2][32][18];
+float g_overlap[2][kSubbandLines][32];  // [channel][time][subband]
 float g_xr[2][kGranuleLines];
 int g_nonzero[2];  // lines at and above this are zero
 
@@ -616,68 +598,34 @@ void reduceAliases(const GranuleChannel& g, const tables::ScaleFactorBands& band
   }
 }
 
-// 36-point IMDCT of one subband with the window of its block type, computed
-// as an 18-point DCT-IV: y[i] = c[i + 9] (i < 9), -c[26 - i] (9 <= i < 27),
-// -c[i - 27] (i >= 27).
-void imdctLong(const float* x, const float* win, float* z) {
-  float c[18];
-  for (int j = 0; j < 18; ++j) {
-    const float* row = g_dct4[j];
-    float s = 0.0f;
-    for (int k = 0; k < 18; ++k) s += x[k] * row[k];
-    c[j] = s;
-  }
-  for (int i = 0; i < 9; ++i) z[i] = c[i + 9] * win[i];
-  for (int i = 9; i < 27; ++i) z[i] = -c[26 - i] * win[i];
-  for (int i = 27; i < 36; ++i) z[i] = -c[i - 27] * win[i];
-}
-
-// Three 12-point IMDCTs of the short windows, overlapped into 36 values.
-void imdctShort(const float* x, float* z) {
-  for (int i = 0; i < 36; ++i) z[i] = 0.0f;
-  for (int w = 0; w < 3; ++w) {
-    const float* xw = x + w * 6;
-    for (int i = 0; i < 12; ++i) {
-      float s = 0.0f;
-      for (int k = 0; k < 6; ++k) s += xw[k] * g_imdctShort[i][k];
-      z[6 + 6 * w + i] += s * g_window[2][i];
-    }
-  }
-}
-
-// First half plus the last granule's second half; odd subbands have every
-// other sample inverted (frequency inversion).
-void overlapAdd(const float* z, float* prev, int sb, int ch, SubbandBlock& out) {
-  for (int t = 0; t < 18; ++t) {
-    float v = z[t] + prev[t];
-    prev[t] = z[18 + t];
-    if ((sb & 1) && (t & 1)) v = -v;
-    out[ch][t][sb] = v;
-  }
-}
-
+// The subband samples of one channel's granule, up to `subbands`.
 // The subband samples of one channel's granule, up to `subbands`.
 void synthesiseSubbands(const GranuleChannel& g, int ch, const float* xr, int subbands, int mixedLongBands,
                         SubbandBlock& out) {
-  static const float kZero[36] = {};
-  float z[36];
-  for (int sb = 0; sb < 32; ++sb) {
-    float* prev = g_overlap[ch][sb];
-    const float* x = xr + sb * 18;
-    bool silent = true;
-    if (sb < subbands)
-      for (int k = 0; k < 18 && silent; ++k) silent = x[k] == 0.0f;
-    if (silent) {
-      // Nothing new in this subband: only the overlap of the last granule.
-      overlapAdd(kZero, prev, sb, ch, out);
-      continue;
+  const Kernels& k = kernels();
+  float* prev = g_overlap[ch][0];
+  float* dest = out[ch][0];
+  // Subbands up to the last one with data go through the IMDCT (rounded up
+  // to what the kernel does at once: for zero lines it gives the overlap
+  // alone); the rest only give the overlap of the last granule.
+  int last = subbands * kSubbandLines - 1;
+  while (last >= 0 && xr[last] == 0.0f) --last;
+  int active = last < 0 ? 0 : last / kSubbandLines + 1;
+  active = (active + k.imdctWidth - 1) / k.imdctWidth * k.imdctWidth;
+  if (active > 32) active = 32;
+  int from = 0;
+  if (g.windowSwitching && g.mixedFlag) {
+    // The lowest subbands of a mixed block take the normal window.
+    from = mixedLongBands < active ? mixedLongBands : active;
+    k.imdct(xr, 0, from, 0, prev, dest);
+  }
+  k.imdct(xr, from, active - from, g.windowSwitching ? g.blockType : 0, prev, dest);
+  for (int t = 0; t < kSubbandLines; ++t) {
+    for (int sb = active; sb < 32; ++sb) {
+      const float v = prev[t * 32 + sb];
+      prev[t * 32 + sb] = 0.0f;
+      dest[t * 32 + sb] = (sb & 1) && (t & 1) ? -v : v;
     }
-    const int type = (g.windowSwitching && !(g.mixedFlag && sb < mixedLongBands)) ? g.blockType : 0;
-    if (type == 2)
-      imdctShort(x, z);
-    else
-      imdctLong(x, g_window[type], z);
-    overlapAdd(z, prev, sb, ch, out);
   }
 }
 
@@ -688,6 +636,7 @@ int bandIndex() { return g_stream.version * 3 + g_stream.header.sampleRateIndex;
 }  // namespace
 
 void layer3Init() {
+  buildKernelTables();
   if (!g_tablesReady) buildTables();
   g_reservoirBytes = 0;
   std::memset(g_reservoir, 0, sizeof g_reservoir);
