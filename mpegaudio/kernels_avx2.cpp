@@ -80,8 +80,8 @@ void pcm16StereoAvx2(const float* a, const float* b, int n, uint8_t* out) {
   }
 }
 
-const Kernels kAvx2 = {SimdPath::avx2, imdctRange<LaneAvx2>, 8,          synthAvx2<32>, synthAvx2<16>,
-                       synthAvx2<8>,   pcm16MonoAvx2,        pcm16StereoAvx2};
+const Kernels kAvx2 = {SimdPath::avx2, imdctRange<LaneAvx2>, 8, synthAvx2<32>, synthAvx2<16>, synthAvx2<8>,
+                       pcm16MonoAvx2,  pcm16StereoAvx2};
 
 }  // namespace
 

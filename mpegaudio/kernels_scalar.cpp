@@ -95,8 +95,8 @@ void pcm16StereoScalar(const float* a, const float* b, int n, uint8_t* out) {
   }
 }
 
-const Kernels kScalar = {SimdPath::scalar, imdctRange<Lane1>, 1,          synthScalar<32>, synthScalar<16>,
-                         synthScalar<8>,   pcm16MonoScalar,   pcm16StereoScalar};
+const Kernels kScalar = {SimdPath::scalar, imdctRange<Lane1>, 1, synthScalar<32>, synthScalar<16>, synthScalar<8>,
+                         pcm16MonoScalar,  pcm16StereoScalar};
 
 // ---- Choice ------------------------------------------------------------------
 

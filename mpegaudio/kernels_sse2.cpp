@@ -64,8 +64,8 @@ void pcm16StereoSse2(const float* a, const float* b, int n, uint8_t* out) {
   }
 }
 
-const Kernels kSse2 = {SimdPath::sse2, imdctRange<LaneSse2>, 4,          synthSse2<32>, synthSse2<16>,
-                       synthSse2<8>,   pcm16MonoSse2,        pcm16StereoSse2};
+const Kernels kSse2 = {SimdPath::sse2, imdctRange<LaneSse2>, 4, synthSse2<32>, synthSse2<16>, synthSse2<8>,
+                       pcm16MonoSse2,  pcm16StereoSse2};
 
 }  // namespace
 

@@ -32,6 +32,22 @@ float g_aliasCs[8], g_aliasCa[8];
 float g_isRatio[7][2];  // MPEG-1 intensity positions 0..6: left, right factor
 bool g_tablesReady = false;
 
+float powQuarterSlow(int e) {
+  static const float frac[4] = {1.0f, 1.18920711500272f, 1.41421356237310f, 1.68179283050743f};
+  return std::ldexp(frac[e & 3], e >> 2);
+}
+
+// 2^(e/4) for the exponents side information and scale factors can give
+// (global gain - 210, less subblock gain and scale factors): from a table.
+constexpr int kPowQuarterLow = -512;
+constexpr int kPowQuarterHigh = 64;
+float g_powQuarter[kPowQuarterHigh - kPowQuarterLow];
+
+inline float powQuarter(int e) {
+  if (e >= kPowQuarterLow && e < kPowQuarterHigh) return g_powQuarter[e - kPowQuarterLow];
+  return powQuarterSlow(e);
+}
+
 // Pair tables store (x << 4) | y as the value, quadruple tables v w x y as
 // the four low bits (their index).
 void buildLookup(const tables::HuffmanSource& src, bool quad, HuffmanLookup& out) {
@@ -52,25 +68,31 @@ void buildLookup(const tables::HuffmanSource& src, bool quad, HuffmanLookup& out
     const uint32_t first = uint32_t(src.codes[i]) << (p - len);
     for (uint32_t k = 0; k < (1u << (p - len)); ++k) out.entries[first + k] = (valueOf(i) << 8) | uint32_t(len);
   }
-  // Long codes: one second-level table per first-level prefix.
+  // Long codes: one second-level table per first-level prefix, as deep as
+  // the longest code under it.
+  std::vector<int> subBits(size_t(1) << p, 0);
+  for (int i = 0; i < n; ++i) {
+    const int len = src.lengths[i];
+    if (len <= p) continue;
+    const uint32_t prefix = uint32_t(src.codes[i]) >> (len - p);
+    if (len - p > subBits[prefix]) subBits[prefix] = len - p;
+  }
+  std::vector<uint32_t> offsets(size_t(1) << p, 0);
   for (uint32_t prefix = 0; prefix < (1u << p); ++prefix) {
-    int subBits = 0;
-    for (int i = 0; i < n; ++i) {
-      const int len = src.lengths[i];
-      if (len > p && (uint32_t(src.codes[i]) >> (len - p)) == prefix && len - p > subBits) subBits = len - p;
-    }
-    if (subBits == 0) continue;
-    const uint32_t offset = uint32_t(out.entries.size());
-    out.entries.resize(out.entries.size() + (size_t(1) << subBits), 1u);
-    out.entries[prefix] = 0x80000000u | (offset << 8) | uint32_t(subBits);
-    for (int i = 0; i < n; ++i) {
-      const int len = src.lengths[i];
-      if (len <= p || (uint32_t(src.codes[i]) >> (len - p)) != prefix) continue;
-      const int rest = len - p;
-      const uint32_t first = (uint32_t(src.codes[i]) & ((1u << rest) - 1)) << (subBits - rest);
-      for (uint32_t k = 0; k < (1u << (subBits - rest)); ++k)
-        out.entries[offset + first + k] = (valueOf(i) << 8) | uint32_t(rest);
-    }
+    if (subBits[prefix] == 0) continue;
+    offsets[prefix] = uint32_t(out.entries.size());
+    out.entries.resize(out.entries.size() + (size_t(1) << subBits[prefix]), 1u);
+    out.entries[prefix] = 0x80000000u | (offsets[prefix] << 8) | uint32_t(subBits[prefix]);
+  }
+  for (int i = 0; i < n; ++i) {
+    const int len = src.lengths[i];
+    if (len <= p) continue;
+    const uint32_t prefix = uint32_t(src.codes[i]) >> (len - p);
+    const int rest = len - p;
+    const int bits = subBits[prefix];
+    const uint32_t first = (uint32_t(src.codes[i]) & ((1u << rest) - 1)) << (bits - rest);
+    for (uint32_t k = 0; k < (1u << (bits - rest)); ++k)
+      out.entries[offsets[prefix] + first + k] = (valueOf(i) << 8) | uint32_t(rest);
   }
 }
 
@@ -95,6 +117,7 @@ void buildTables() {
       g_isRatio[p][1] = float(1.0 / (1.0 + r));
     }
   }
+  for (int e = kPowQuarterLow; e < kPowQuarterHigh; ++e) g_powQuarter[e - kPowQuarterLow] = powQuarterSlow(e);
   g_tablesReady = true;
 }
 
@@ -312,19 +335,6 @@ void readScaleFactorsLsf(MainBits& b, GranuleChannel& g, bool intensityRight, Sc
   }
 }
 
-inline uint32_t decodeSymbol(MainBits& b, const HuffmanLookup& t) {
-  const uint64_t w = b.window();
-  uint32_t e = t.entries[uint32_t(w >> (64 - t.primaryBits))];
-  if (e & 0x80000000u) {
-    b.pos += uint32_t(t.primaryBits);
-    const uint32_t bits = e & 0xFF;
-    const uint32_t offset = (e >> 8) & 0x7FFFFF;
-    e = t.entries[offset + uint32_t((w << t.primaryBits) >> (64 - bits))];
-  }
-  b.pos += e & 0xFF;
-  return e >> 8;
-}
-
 // Huffman decoding of the big-value and count1 regions into |x|^(4/3) with
 // sign; returns the number of lines up to the last decoded one.
 int decodeSpectrum(MainBits& b, uint32_t end, const GranuleChannel& g, const tables::ScaleFactorBands& bands,
@@ -356,18 +366,42 @@ int decodeSpectrum(MainBits& b, uint32_t end, const GranuleChannel& g, const tab
     const HuffmanLookup& t = g_pairLookup[sel];
     const int linbits = src.linbits;
     while (i < stop) {
-      const uint32_t v = decodeSymbol(b, t);
-      int x = int(v >> 4);
-      int y = int(v & 15);
+      // Code, linbits and signs of a pair take at most 19 + 2 * 14 bits:
+      // all from one window of 57.
+      uint64_t w = b.window();
+      uint32_t e = t.entries[uint32_t(w >> (64 - t.primaryBits))];
+      uint32_t used = 0;
+      if (e & 0x80000000u) {
+        used = uint32_t(t.primaryBits);
+        const uint32_t bits = e & 0xFF;
+        const uint32_t offset = (e >> 8) & 0x7FFFFF;
+        e = t.entries[offset + uint32_t((w << used) >> (64 - bits))];
+      }
+      used += e & 0xFF;
+      w <<= used;
+      int x = int((e >> 12) & 15);
+      int y = int((e >> 8) & 15);
       float fx = 0.0f, fy = 0.0f;
       if (x) {
-        if (x == 15 && linbits) x += int(b.get(linbits));
-        fx = b.get(1) ? -g_pow43[x] : g_pow43[x];
+        if (x == 15 && linbits) {
+          x += int(w >> (64 - linbits));
+          w <<= linbits;
+          used += uint32_t(linbits);
+        }
+        fx = (w >> 63) ? -g_pow43[x] : g_pow43[x];
+        w <<= 1;
+        ++used;
       }
       if (y) {
-        if (y == 15 && linbits) y += int(b.get(linbits));
-        fy = b.get(1) ? -g_pow43[y] : g_pow43[y];
+        if (y == 15 && linbits) {
+          y += int(w >> (64 - linbits));
+          w <<= linbits;
+          used += uint32_t(linbits);
+        }
+        fy = (w >> 63) ? -g_pow43[y] : g_pow43[y];
+        ++used;
       }
+      b.pos += used;
       xr[i] = fx;
       xr[i + 1] = fy;
       i += 2;
@@ -380,12 +414,22 @@ int decodeSpectrum(MainBits& b, uint32_t end, const GranuleChannel& g, const tab
   if (!broken) {
     const HuffmanLookup& q = g_quadLookup[g.count1Table];
     while (i + 4 <= kGranuleLines && b.pos < end) {
-      const uint32_t v = decodeSymbol(b, q);
+      // Code and signs of a quadruple: at most 6 + 4 bits of one window.
+      uint64_t w = b.window();
+      const uint32_t e = q.entries[uint32_t(w >> (64 - q.primaryBits))];
+      const uint32_t v = e >> 8;
+      uint32_t used = e & 0xFF;
+      w <<= used;
       float f[4];
       for (int k = 0; k < 4; ++k) {
-        const int bit = (v >> (3 - k)) & 1;
-        f[k] = bit ? (b.get(1) ? -1.0f : 1.0f) : 0.0f;
+        f[k] = 0.0f;
+        if ((v >> (3 - k)) & 1) {
+          f[k] = (w >> 63) ? -1.0f : 1.0f;
+          w <<= 1;
+          ++used;
+        }
       }
+      b.pos += used;
       if (b.pos > end) break;  // the last quadruple overran: dropped
       xr[i] = f[0];
       xr[i + 1] = f[1];
@@ -397,11 +441,6 @@ int decodeSpectrum(MainBits& b, uint32_t end, const GranuleChannel& g, const tab
   const int used = i;
   for (; i < kGranuleLines; ++i) xr[i] = 0.0f;
   return used;
-}
-
-inline float powQuarter(int e) {
-  static const float frac[4] = {1.0f, 1.18920711500272f, 1.41421356237310f, 1.68179283050743f};
-  return std::ldexp(frac[e & 3], e >> 2);
 }
 
 void requantise(const GranuleChannel& g, const ScaleFactors& sf, const tables::ScaleFactorBands& bands, float* xr,
@@ -543,7 +582,14 @@ void processStereo(const MpegHeader& h, bool lsf, const GranuleChannel& gr, cons
   const int top = g_nonzero[0] > g_nonzero[1] ? g_nonzero[0] : g_nonzero[1];
   if (ms) {
     const float k = 0.70710678118654752f;
-    for (int i = 0; i < top; ++i) {
+    if (!is) {
+      for (int i = 0; i < top; ++i) {
+        const float m = l[i], s = r[i];
+        l[i] = (m + s) * k;
+        r[i] = (m - s) * k;
+      }
+    }
+    for (int i = 0; i < top && is; ++i) {
       if (intensityLine[i]) continue;
       const float m = l[i], s = r[i];
       l[i] = (m + s) * k;
@@ -608,7 +654,13 @@ void synthesiseSubbands(const GranuleChannel& g, int ch, const float* xr, int su
   // Subbands up to the last one with data go through the IMDCT (rounded up
   // to what the kernel does at once: for zero lines it gives the overlap
   // alone); the rest only give the overlap of the last granule.
+  // Above the last non-zero line the alias butterflies reach 8 lines into
+  // the next subband; short blocks are reordered, so they are searched whole.
   int last = subbands * kSubbandLines - 1;
+  if (!isShort(g)) {
+    const int bound = (g_nonzero[ch] + kSubbandLines - 1) / kSubbandLines * kSubbandLines + kSubbandLines - 1;
+    if (bound < last) last = bound;
+  }
   while (last >= 0 && xr[last] == 0.0f) --last;
   int active = last < 0 ? 0 : last / kSubbandLines + 1;
   active = (active + k.imdctWidth - 1) / k.imdctWidth * k.imdctWidth;
