@@ -2,6 +2,8 @@
 // frames, resynchronisation over damage, VBR header.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "tests/mpegaudio/helpers.h"
 
 using namespace mpatest;
@@ -101,4 +103,55 @@ TEST(Walk, ReadsXingHeader) {
   EXPECT_FALSE(mpegaudio::readVbrHeader(frame.data(), 40, h).present);
   frame[36] = 'x';
   EXPECT_FALSE(mpegaudio::readVbrHeader(frame.data(), frame.size(), h).present);
+}
+
+// The walk reads through a bounded window: a tag, junk and damage longer
+// than the window, and frames straddling its refills, give what a window
+// holding the whole file gives.
+TEST(Walk, BoundedWindowMatchesWholeFile) {
+  const std::vector<uint8_t> clean = bytesOf(lean("M2L3_compl24.bit"));
+  std::mt19937 rng(99);
+  // Junk of several lengths puts the stream at several places against the
+  // window's steps.
+  for (size_t junk : {100000u, 104099u, 108198u, 112297u, 116396u, 120495u}) {
+    SCOPED_TRACE(junk);
+    std::vector<uint8_t> bytes = id3Tag(150000);
+    for (size_t i = 0; i < junk; ++i) bytes.push_back(uint8_t(rng() & 0x7F));
+    for (int copy = 0; copy < 4; ++copy) {
+      const size_t start = bytes.size();
+      bytes.insert(bytes.end(), clean.begin(), clean.end());
+      // Damage in the middle of each copy: resynchronisation.
+      for (size_t i = start + clean.size() / 2; i < start + clean.size() / 2 + 300; ++i) bytes[i] = uint8_t(rng());
+    }
+    auto walk = [&](size_t window, mpegaudio::StreamSummary* s) {
+      mpegaudio::MemorySource source(bytes.data(), bytes.size());
+      std::vector<uint8_t> pcm;
+      const mpegaudio::PcmSink sink = [&](const uint8_t* p, size_t n) {
+        pcm.insert(pcm.end(), p, p + n);
+        return true;
+      };
+      EXPECT_TRUE(mpegaudio::decodeStream(source, mpegaudio::StreamOptions{}, sink, s, window));
+      return pcm;
+    };
+    mpegaudio::StreamSummary whole, bounded;
+    const std::vector<uint8_t> expected = walk(bytes.size() * 4, &whole);
+    const std::vector<uint8_t> got = walk(mpegaudio::kMinimumWalkWindow, &bounded);
+    ASSERT_TRUE(whole.locked);
+    EXPECT_GT(whole.framesDecoded, 4 * 200);
+    EXPECT_GE(whole.resyncs, 4);
+    EXPECT_EQ(bounded.framesDecoded, whole.framesDecoded);
+    EXPECT_EQ(bounded.resyncs, whole.resyncs);
+    EXPECT_EQ(got, expected);
+  }
+}
+
+// A sink that refuses stops the walk.
+TEST(Walk, SinkStopsTheWalk) {
+  const std::vector<uint8_t> clean = bytesOf(lean("l2-fl13.bit"));
+  mpegaudio::MemorySource source(clean.data(), clean.size());
+  int calls = 0;
+  const mpegaudio::PcmSink sink = [&](const uint8_t*, size_t) { return ++calls < 3; };
+  mpegaudio::StreamSummary s;
+  EXPECT_FALSE(mpegaudio::decodeStream(source, mpegaudio::StreamOptions{}, sink, &s));
+  EXPECT_EQ(calls, 3);
 }

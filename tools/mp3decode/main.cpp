@@ -1,22 +1,30 @@
 // mp3decode: decodes an MPEG audio file to raw PCM the way the music engine
 // walks it.
-//   mp3decode [--reduction N] [--conversion N] [--8bit] [--full-band] [--info] IN OUT
+//   mp3decode [--reduction N] [--conversion N] [--8bit] [--full-band] [--info]
+//             [--simd scalar|sse2|avx2] IN OUT
 // OUT "-" is standard output.  PCM is 16-bit little-endian signed or 8-bit
-// unsigned, channels interleaved.
+// unsigned, channels interleaved.  Input and output go in bounded pieces: the
+// memory needed does not grow with the file.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "mpegaudio/mpegaudio.h"
+#include "mpegaudio/simd.h"
 #include "mpegaudio/streamwalk.h"
 
 namespace {
 
 int usage() {
   std::fprintf(stderr,
-               "usage: mp3decode [--reduction N] [--conversion N] [--8bit] [--full-band] [--info] IN OUT\n"
+               "usage: mp3decode [--reduction N] [--conversion N] [--8bit] [--full-band] [--info]\n"
+               "                 [--simd NAME] IN OUT\n"
                "  --reduction 0|1|2   full, half or quarter sample rate\n"
                "  --conversion 0..3   0 keeps stereo; 1 mix, 2 left, 3 right into one channel\n"
                "  --8bit              8-bit unsigned samples instead of 16-bit signed\n"
@@ -24,19 +32,10 @@ int usage() {
                "  --info              print the stream information to standard error\n"
                "  --reference-style   as the conformance references: frames at their own channel\n"
                "                      count, no silence for frames whose main data is missing\n"
+               "  --simd NAME         scalar, sse2 or avx2: the build of the inner loops to run\n"
+               "                      (default: the best this processor has)\n"
                "  OUT may be - for standard output\n");
   return 2;
-}
-
-bool readAll(const std::string& path, std::vector<uint8_t>& out) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  uint8_t buf[65536];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.insert(out.end(), buf, buf + n);
-  const bool ok = !std::ferror(f);
-  std::fclose(f);
-  return ok;
 }
 
 bool parseNumber(const char* text, int lo, int hi, int* value) {
@@ -72,6 +71,13 @@ int main(int argc, char** argv) {
       options.frequencyLimit = mpegaudio::kFullBand;
     } else if (a == "--reference-style") {
       options.followChannelChanges = options.dropMissingDataFrames = true;
+    } else if (a == "--simd" && i + 1 < argc) {
+      const std::optional<mpegaudio::SimdPath> path = mpegaudio::parseSimdPath(argv[++i]);
+      if (!path) return usage();
+      if (!mpegaudio::useSimdPath(*path)) {
+        std::fprintf(stderr, "mp3decode: this processor cannot run the %s build\n", argv[i]);
+        return 1;
+      }
     } else if (a == "--info") {
       info = true;
     } else if (a == "-h" || a == "--help") {
@@ -86,23 +92,52 @@ int main(int argc, char** argv) {
   if (files.size() != 2) return usage();
   options.conversion = conversion | (eightBit ? mpegaudio::kConversion8Bit : 0);
 
-  std::vector<uint8_t> input;
-  if (!readAll(files[0], input)) {
+  const int in = open(files[0].c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) {
     std::fprintf(stderr, "mp3decode: cannot read %s\n", files[0].c_str());
     return 1;
   }
-  std::vector<uint8_t> pcm;
+  mpegaudio::FileSource source(in);
+  // The output is opened with the first PCM, so that a file without a
+  // stream leaves none behind.
+  FILE* out = nullptr;
+  bool writeFailed = false;
+  static char outBuffer[1 << 16];
+  auto openOutput = [&]() {
+    if (out || writeFailed) return out != nullptr;
+    out = files[1] == "-" ? stdout : std::fopen(files[1].c_str(), "wb");
+    if (!out) {
+      writeFailed = true;
+      return false;
+    }
+    std::setvbuf(out, outBuffer, _IOFBF, sizeof outBuffer);
+    return true;
+  };
+  const mpegaudio::PcmSink sink = [&](const uint8_t* pcm, size_t bytes) {
+    if (!openOutput()) return false;
+    if (std::fwrite(pcm, 1, bytes, out) != bytes) writeFailed = true;
+    return !writeFailed;
+  };
   mpegaudio::StreamSummary s;
-  const bool ok = mpegaudio::decodeStream(input.data(), input.size(), options, &pcm, &s);
-  if (!s.locked) {
-    std::fprintf(stderr, "mp3decode: %s: no MPEG audio stream found\n", files[0].c_str());
+  const bool ok = mpegaudio::decodeStream(source, options, sink, &s);
+  const bool readFailed = source.failed();
+  const uint64_t inputSize = source.size();
+  close(in);
+  auto fail = [&](const char* what) {
+    std::fprintf(stderr, "mp3decode: %s\n", what);
+    if (out && out != stdout) {
+      std::fclose(out);
+      std::remove(files[1].c_str());
+    }
     return 1;
-  }
+  };
+  if (readFailed) return fail(("error reading " + files[0]).c_str());
+  if (!s.locked) return fail((files[0] + ": no MPEG audio stream found").c_str());
   if (info) {
     // Frames as the engine counts them: the VBR header's count, else file size / frame bytes.
     const int32_t frames = s.vbr.present && s.vbr.frames >= 0
                                ? s.vbr.frames
-                               : (s.frameBytes > 0 ? int32_t(input.size() / size_t(s.frameBytes)) : -1);
+                               : (s.frameBytes > 0 ? int32_t(inputSize / uint64_t(s.frameBytes)) : -1);
     std::fprintf(stderr, "layer=%d version=%s rate=%d channels=%d mode=%s bitrate=%d frames=%d vbr=%d\n",
                  mpegaudio::headerLayer(s.header),
                  mpegaudio::headerVersion(s.header) == 3   ? "2.5"
@@ -111,20 +146,15 @@ int main(int argc, char** argv) {
                  mpegaudio::headerSampleRate(s.header), mpegaudio::headerChannels(s.header), modeName(s.header.mode),
                  s.bitrate, frames, s.vbr.present ? 1 : 0);
   }
-  if (!ok) {
-    std::fprintf(stderr, "mp3decode: %s: stream not supported\n", files[0].c_str());
-    return 1;
-  }
-  FILE* out = files[1] == "-" ? stdout : std::fopen(files[1].c_str(), "wb");
-  if (!out) {
-    std::fprintf(stderr, "mp3decode: cannot write %s\n", files[1].c_str());
-    return 1;
-  }
-  const bool written = pcm.empty() || std::fwrite(pcm.data(), 1, pcm.size(), out) == pcm.size();
+  if (writeFailed) return fail(("error writing " + files[1]).c_str());
+  if (!ok) return fail((files[0] + ": stream not supported").c_str());
+  // A stream without a single frame still gives its (empty) output.
+  if (!openOutput()) return fail(("cannot write " + files[1]).c_str());
   const bool closed = out == stdout ? std::fflush(out) == 0 : std::fclose(out) == 0;
-  if (!written || !closed) {
+  if (!closed) {
+    out = nullptr;
+    std::remove(files[1].c_str());
     std::fprintf(stderr, "mp3decode: error writing %s\n", files[1].c_str());
-    if (out != stdout) std::remove(files[1].c_str());
     return 1;
   }
   return 0;
