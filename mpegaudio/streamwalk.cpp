@@ -184,7 +184,9 @@ size_t id3v2Size(const uint8_t* data, size_t size) {
     if (data[i] & 0x80) return 0;
   size_t body = (size_t(data[6]) << 21) | (size_t(data[7]) << 14) | (size_t(data[8]) << 7) | data[9];
   size_t total = 10 + body + ((data[5] & 0x10) ? 10 : 0);
-  return total <= size ? total : size;
+  // A tag running past the end is cut or lies: the stream may well follow
+  // its header.
+  return total <= size ? total : 10;
 }
 
 VbrInfo readVbrHeader(const uint8_t* frame, size_t available, const MpegHeader& header) {

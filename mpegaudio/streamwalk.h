@@ -89,7 +89,9 @@ using PcmSink = std::function<bool(const uint8_t* pcm, size_t bytes)>;
 constexpr size_t kDefaultWalkWindow = 256 * 1024;
 constexpr size_t kMinimumWalkWindow = 96 * 1024;
 
-// Size of an ID3v2 tag at the start (0 when none).
+// Size of an ID3v2 tag at the start (0 when none).  A tag whose declared
+// length runs past the end counts as its 10-byte header alone, so that the
+// search for a stream starts right behind that.
 size_t id3v2Size(const uint8_t* data, size_t size);
 
 // Reads the Xing header of the frame at `frame` (header already parsed).

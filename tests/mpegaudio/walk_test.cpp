@@ -155,3 +155,24 @@ TEST(Walk, SinkStopsTheWalk) {
   EXPECT_FALSE(mpegaudio::decodeStream(source, mpegaudio::StreamOptions{}, sink, &s));
   EXPECT_EQ(calls, 3);
 }
+
+// A tag whose declared length runs past the end of the file (a cut or lying
+// tag) does not hide the stream behind its header.
+TEST(Walk, Id3v2LongerThanTheFileIsPassedByItsHeader) {
+  const std::vector<uint8_t> clean = bytesOf(lean("l3-hecommon.bit"));
+  mpegaudio::StreamSummary plain;
+  const std::vector<uint8_t> ref = decodeAll(clean, mpegaudio::StreamOptions{}, &plain);
+  std::vector<uint8_t> bytes = id3Tag(0);
+  const size_t declared = 1000000;
+  bytes[6] = uint8_t((declared >> 21) & 0x7F);
+  bytes[7] = uint8_t((declared >> 14) & 0x7F);
+  bytes[8] = uint8_t((declared >> 7) & 0x7F);
+  bytes[9] = uint8_t(declared & 0x7F);
+  bytes.insert(bytes.end(), clean.begin(), clean.end());
+  EXPECT_EQ(mpegaudio::id3v2Size(bytes.data(), bytes.size()), 10u);
+  mpegaudio::StreamSummary s;
+  const std::vector<uint8_t> out = decodeAll(bytes, mpegaudio::StreamOptions{}, &s);
+  EXPECT_TRUE(s.locked);
+  EXPECT_EQ(s.framesDecoded, plain.framesDecoded);
+  EXPECT_EQ(out, ref);
+}
