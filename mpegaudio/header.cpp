@@ -1,5 +1,6 @@
 // Frame header parsing, frame lengths and the header search.
 #include <cstring>
+#include <optional>
 
 #include "mpegaudio/internal.h"
 #include "mpegaudio/tables.h"
@@ -29,27 +30,97 @@ int32_t bitrateFromLength(const MpegHeader& h, int32_t frameBytes) {
   }
 }
 
+constexpr int32_t kFreeFormatMin = 24;
+constexpr int32_t kFreeFormatMax = 1999;
+constexpr int32_t kFreeFormatWindow = 10000;
+
+// Bytes that could have the fixed bytes of a free-format header: sync,
+// bitrate index 0.
+bool freeFormatLike(const uint8_t* p) { return p[0] == 0xFF && (p[1] & 0xE0) == 0xE0 && (p[2] & 0xF0) == 0; }
+
+// The fixed bytes of such a header in 13 bits: the low five bits of byte 1,
+// the sample-rate index, and byte 3 without its mode extension.
+uint32_t freeFormatKey(const uint8_t* p) {
+  return (uint32_t(p[1] & 0x1F) << 8) | (uint32_t((p[2] >> 2) & 3) << 6) | (uint32_t(p[3] >> 2) & 0x30) |
+         uint32_t(p[3] & 0x0F);
+}
+
+// Links each free-format-like position of one header search to the next
+// one with the same fixed bytes, built as the search moves on and kept for
+// the 2048 positions behind the newest: the free-format measurement then
+// visits only the positions it could accept, where trying every distance
+// made a run of distinct false headers cost 2000 compares each.
+class FreeFormatIndex {
+ public:
+  FreeFormatIndex(const uint8_t* bytes, int32_t length) : bytes_(bytes), length_(length) {
+    if (++generation_ == 0) {
+      for (uint32_t& g : stamp_) g = 0;
+      generation_ = 1;
+    }
+  }
+
+  // First position after `at` with the fixed bytes of `at` (which must be
+  // free-format-like and indexed), or -1.
+  int32_t next(int32_t at) const { return next_[at & kRingMask]; }
+
+  // Indexes every position below `end` (at most 2048 past the oldest one
+  // still asked about).
+  void indexTo(int32_t end) {
+    if (end > length_ - 3) end = length_ - 3;
+    for (; indexed_ < end; ++indexed_) {
+      const uint8_t* p = bytes_ + indexed_;
+      if (!freeFormatLike(p)) continue;
+      next_[indexed_ & kRingMask] = -1;
+      const uint32_t key = freeFormatKey(p);
+      if (stamp_[key] == generation_ && last_[key] > indexed_ - kRing) next_[last_[key] & kRingMask] = indexed_;
+      stamp_[key] = generation_;
+      last_[key] = indexed_;
+    }
+  }
+
+ private:
+  static constexpr int32_t kRing = 2048;
+  static constexpr int32_t kRingMask = kRing - 1;
+  const uint8_t* bytes_;
+  int32_t length_;
+  int32_t indexed_ = 0;
+  int32_t next_[kRing];
+  // Per key the newest position, valid when stamped with this search's
+  // generation (no clearing per search).
+  static thread_local uint32_t generation_;
+  static thread_local uint32_t stamp_[8192];
+  static thread_local int32_t last_[8192];
+};
+thread_local uint32_t FreeFormatIndex::generation_ = 0;
+thread_local uint32_t FreeFormatIndex::stamp_[8192];
+thread_local int32_t FreeFormatIndex::last_[8192];
+
 // Free format: the distance to the next header with the same fixed bytes,
-// confirmed at further frame distances.
-int32_t measureFreeFormat(const uint8_t* p, int32_t length) {
+// confirmed at further frame distances.  `at` is the candidate's offset in
+// the search's bytes.
+int32_t measureFreeFormat(const uint8_t* bytes, int32_t length, int32_t at, FreeFormatIndex& index) {
+  const uint8_t* p = bytes + at;
   MpegHeader first;
   parseHeader(p, &first);
-  const int32_t window = length < 10000 ? length : 10000;
+  const int32_t rest = length - at;
+  const int32_t window = rest < kFreeFormatWindow ? rest : kFreeFormatWindow;
   const int32_t confirmations = first.layerOption == 3 ? 4 : 1;
   const int32_t firstPad = paddingBytes(first);
-  for (int32_t distance = 24; distance <= 1999; ++distance) {
-    if (distance + 4 > window) break;
-    const uint8_t* next = p + distance;
-    if (!sameFixedBytes(p, next)) continue;
+  index.indexTo(at + kFreeFormatMax + 1);
+  for (int32_t same = index.next(at); same >= 0; same = index.next(same)) {
+    const int32_t distance = same - at;
+    if (distance > kFreeFormatMax || distance + 4 > window) break;
+    g_freeFormatProbes.fetch_add(1, std::memory_order_relaxed);
+    if (distance < kFreeFormatMin) continue;
     const int32_t base = distance - firstPad;
     if (base <= 0) continue;
-    int32_t at = distance;
+    int32_t pos = distance;
     bool holds = true;
     for (int32_t c = 0; c < confirmations && holds; ++c) {
       MpegHeader h;
-      parseHeader(p + at, &h);
-      at += base + paddingBytes(h);
-      holds = at + 4 <= window && sameFixedBytes(p, p + at);
+      parseHeader(p + pos, &h);
+      pos += base + paddingBytes(h);
+      holds = pos + 4 <= window && sameFixedBytes(p, p + pos);
     }
     if (holds) return base;
   }
@@ -59,6 +130,8 @@ int32_t measureFreeFormat(const uint8_t* p, int32_t length) {
 }  // namespace
 
 namespace detail {
+
+std::atomic<uint64_t> g_freeFormatProbes{0};
 
 bool parseHeader(const uint8_t* p, MpegHeader* h) {
   *h = MpegHeader{};
@@ -129,6 +202,7 @@ int32_t findHeader(const uint8_t* bytes, int32_t length, MpegHeader* header, int
   if (bitrate) *bitrate = 0;
   if (skip) *skip = 0;
   if (!bytes || length < 2) return 0;
+  std::optional<FreeFormatIndex> freeIndex;  // made when a free-format candidate comes
   for (int32_t i = 0; i + 1 < length; ++i) {
     if (!isCandidate(bytes + i)) continue;
     if (skip) *skip = i;
@@ -139,7 +213,8 @@ int32_t findHeader(const uint8_t* bytes, int32_t length, MpegHeader* header, int
     int32_t frameBytes;
     int32_t rate;
     if (h.bitrateIndex == 0) {
-      frameBytes = measureFreeFormat(bytes + i, length - i);
+      if (!freeIndex) freeIndex.emplace(bytes, length);
+      frameBytes = measureFreeFormat(bytes, length, i, *freeIndex);
       if (frameBytes <= 0) continue;
       rate = bitrateFromLength(h, frameBytes);
     } else {

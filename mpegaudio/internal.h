@@ -72,6 +72,8 @@ extern float g_scaleFactor[64];  // 2 * 2^(-n/3); index 63 (illegal) is 0
 // Frame length with padding for the current stream, 0 when unknown.
 int32_t frameLength(const MpegHeader& h, int32_t freeBytes);
 bool parseHeader(const uint8_t* p, MpegHeader* h);
+// Headers compared by the free-format search so far (its work, for tests).
+extern std::atomic<uint64_t> g_freeFormatProbes;
 int32_t subbandsForLimit(int32_t limit, int32_t rate, int32_t reduction, int32_t streamLimit);
 
 // Layer decoders: return consumed bytes (0 = refused) and fill produced.

@@ -4,7 +4,10 @@
 
 #include <dirent.h>
 
+#include <array>
 #include <random>
+
+#include "mpegaudio/internal.h"
 
 #include "tests/mpegaudio/helpers.h"
 
@@ -296,4 +299,53 @@ TEST(Robustness, RandomMutationsOfEveryLayer) {
   std::vector<uint8_t> junk(5000);
   for (uint8_t& b : junk) b = uint8_t(rng() | 0xE0);  // many sync candidates
   survive(junk);
+}
+
+namespace {
+
+// Free-format headers (bitrate index 0) whose fixed bytes all differ within
+// any 14 KB: no two of them make a frame distance.
+std::vector<uint8_t> falseFreeFormatHeaders(size_t bytes) {
+  std::vector<uint8_t> out;
+  std::vector<std::array<uint8_t, 4>> kinds;
+  for (int b1 = 0xE2; b1 <= 0xFF; ++b1) {
+    const bool mpeg25 = !(b1 & 0x10);
+    if ((b1 & 0x06) == 0 || (mpeg25 && (b1 & 0x08))) continue;  // no layer, or reserved version
+    for (int rate = 0; rate < 3; ++rate)
+      for (int b3 = 0; b3 < 256; ++b3)
+        if ((b3 & 0x30) == 0) kinds.push_back({0xFF, uint8_t(b1), uint8_t(rate << 2), uint8_t(b3)});
+  }
+  for (size_t k = 0; out.size() < bytes; ++k) {
+    const auto& h = kinds[k % kinds.size()];
+    out.insert(out.end(), h.begin(), h.end());
+  }
+  return out;
+}
+
+}  // namespace
+
+// Rejecting false free-format headers costs work in proportion to the bytes,
+// not to the bytes times the longest free-format frame; a real free-format
+// stream behind them is still measured and decoded.
+TEST(Header, FalseFreeFormatHeadersAreRejectedInBoundedWork) {
+  const std::vector<uint8_t> junk = falseFreeFormatHeaders(1 << 20);
+  const uint64_t before = mpegaudio::detail::g_freeFormatProbes.load();
+  mpegaudio::StreamSummary s;
+  const std::vector<uint8_t> none = decodeAll(junk, mpegaudio::StreamOptions{}, &s);
+  EXPECT_FALSE(s.locked);
+  EXPECT_TRUE(none.empty());
+  EXPECT_LT(mpegaudio::detail::g_freeFormatProbes.load() - before, 8u * junk.size());
+
+  const std::vector<uint8_t> free = bytesOf(lean("l3-he_free.bit"));
+  mpegaudio::StreamSummary plain;
+  const std::vector<uint8_t> ref = decodeAll(free, mpegaudio::StreamOptions{}, &plain);
+  ASSERT_TRUE(plain.locked);
+  std::vector<uint8_t> bytes(junk.begin(), junk.begin() + 100000);
+  bytes.insert(bytes.end(), free.begin(), free.end());
+  mpegaudio::StreamSummary behind;
+  const std::vector<uint8_t> out = decodeAll(bytes, mpegaudio::StreamOptions{}, &behind);
+  EXPECT_TRUE(behind.locked);
+  EXPECT_EQ(behind.frameBytes, plain.frameBytes);
+  EXPECT_EQ(behind.bitrate, plain.bitrate);
+  EXPECT_EQ(out, ref);
 }
