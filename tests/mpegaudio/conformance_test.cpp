@@ -2,6 +2,7 @@
 // 32 subbands: PSNR of at least 96 dB and no sample more than 1 away.
 #include <gtest/gtest.h>
 
+#include "mpegaudio/simd.h"
 #include "tests/mpegaudio/helpers.h"
 
 using namespace mpatest;
@@ -39,9 +40,52 @@ void expectConforms(const std::string& bitPath, const std::string& pcmPath) {
 
 }  // namespace
 
+// Runs `body` once with each build of the inner loops this processor can
+// run (plain C++, SSE2, AVX2), then goes back to the one chosen at start-up.
+template <typename Body>
+void forEachSimdPath(Body body) {
+  const mpegaudio::SimdPath chosen = mpegaudio::simdPath();
+  int ran = 0;
+  for (mpegaudio::SimdPath p : {mpegaudio::SimdPath::scalar, mpegaudio::SimdPath::sse2, mpegaudio::SimdPath::avx2}) {
+    if (!mpegaudio::useSimdPath(p)) continue;
+    SCOPED_TRACE(mpegaudio::simdPathName(p));
+    body();
+    ++ran;
+  }
+  EXPECT_TRUE(mpegaudio::useSimdPath(chosen));
+  EXPECT_GE(ran, 1);
+}
+
 TEST(Conformance, LeanSubsetMatchesReferences) {
-  for (const char* name : {"l1-fl4", "l2-fl13", "l3-hecommon", "l3-si_block", "l3-he_free", "M2L3_compl24"})
-    expectConforms(lean(std::string(name) + ".bit"), lean(std::string(name) + ".pcm"));
+  forEachSimdPath([] {
+    for (const char* name : {"l1-fl4", "l2-fl13", "l3-hecommon", "l3-si_block", "l3-he_free", "M2L3_compl24"})
+      expectConforms(lean(std::string(name) + ".bit"), lean(std::string(name) + ".pcm"));
+  });
+}
+
+// The builds differ at most in rounding: the same PCM within 1 on every
+// output variant.
+TEST(Conformance, SimdPathsAgree) {
+  const mpegaudio::SimdPath chosen = mpegaudio::simdPath();
+  for (const char* name : {"l1-fl4.bit", "l2-fl13.bit", "l3-si_block.bit", "M2L3_compl24.bit"}) {
+    const std::vector<uint8_t> bits = bytesOf(lean(name));
+    for (int variant = 0; variant < 4; ++variant) {
+      SCOPED_TRACE(testing::Message() << name << " variant " << variant);
+      mpegaudio::StreamOptions o;
+      o.reduction = variant == 1 ? 1 : variant == 2 ? 2 : 0;
+      o.conversion = variant == 3 ? mpegaudio::kConversionMix : 0;
+      ASSERT_TRUE(mpegaudio::useSimdPath(mpegaudio::SimdPath::scalar));
+      const std::vector<int16_t> plain = samples16(decodeAll(bits, o));
+      ASSERT_FALSE(plain.empty());
+      for (mpegaudio::SimdPath p : {mpegaudio::SimdPath::sse2, mpegaudio::SimdPath::avx2}) {
+        if (!mpegaudio::useSimdPath(p)) continue;
+        const std::vector<int16_t> fast = samples16(decodeAll(bits, o));
+        ASSERT_EQ(fast.size(), plain.size()) << mpegaudio::simdPathName(p);
+        EXPECT_LE(compare(fast, plain).maxDiff, 1) << mpegaudio::simdPathName(p);
+      }
+    }
+  }
+  EXPECT_TRUE(mpegaudio::useSimdPath(chosen));
 }
 
 TEST(Conformance, FullSharedSetMatchesReferences) {
@@ -82,7 +126,10 @@ TEST(Conformance, FullSharedSetMatchesReferences) {
       "M2L3_compl24",
       "M2L3_noise",
   };
-  for (const char* name : names) expectConforms(shared(std::string(name) + ".bit"), shared(std::string(name) + ".pcm"));
+  forEachSimdPath([&] {
+    for (const char* name : names)
+      expectConforms(shared(std::string(name) + ".bit"), shared(std::string(name) + ".pcm"));
+  });
 }
 
 // The engine's 24000 Hz limit leaves out the top subband only (this stream has
