@@ -58,7 +58,9 @@ struct View {
 
 class Window {
  public:
-  Window(ByteSource& source, size_t capacity) : source_(source), size_(source.size()), buffer_(capacity) {}
+  // A source smaller than the capacity is held whole.
+  Window(ByteSource& source, size_t capacity)
+      : source_(source), size_(source.size()), buffer_(size_ < capacity ? size_t(size_) : capacity) {}
 
   uint64_t size() const { return size_; }
 

@@ -1,12 +1,20 @@
 // Any bytes through the header search and the frame decoder, with options
-// taken from the first input byte.
+// taken from the first input byte.  The build of the inner loops is the one
+// LM_MPEGAUDIO_SIMD names (scripts/fuzz.sh runs the target once with each).
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "mpegaudio/mpegaudio.h"
+#include "mpegaudio/simd.h"
 #include "mpegaudio/streamwalk.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  std::fprintf(stderr, "fuzz_mpegaudio: inner loops: %s\n", mpegaudio::simdPathName(mpegaudio::simdPath()));
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
