@@ -1,14 +1,19 @@
 // Decoding speed per second of audio.  Counter "xRealtime" = seconds of audio
-// decoded per second of CPU time (1000 / xRealtime = CPU ms per audio second).
-// Streams come from the shared conformance set beside the checkout (skipped
-// when absent) or from tests/data.
+// decoded per second of CPU time on one core (1000 / xRealtime = CPU ms per
+// audio second).  Streams come from the shared conformance set beside the
+// checkout (skipped when absent), from tests/data, and from the 120 s files
+// scripts/bench-decoder.sh makes with Debian's encoders (in the directory
+// LM_MPEGAUDIO_BENCH_DATA names; skipped when unset).  The inner loops are
+// the build the processor's best (or LM_MPEGAUDIO_SIMD's).
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "mpegaudio/mpegaudio.h"
+#include "mpegaudio/simd.h"
 #include "mpegaudio/streamwalk.h"
 
 namespace {
@@ -57,6 +62,11 @@ void decodeSpeed(benchmark::State& state, std::string path, int32_t limit, int32
   state.counters["xRealtime"] = benchmark::Counter(audioSeconds, benchmark::Counter::kIsRate);
 }
 
+std::string generated(const char* name) {
+  const char* dir = std::getenv("LM_MPEGAUDIO_BENCH_DATA");
+  return std::string(dir ? dir : "/nonexistent") + "/" + name;
+}
+
 void registerAll() {
   struct Item {
     const char* name;
@@ -64,6 +74,10 @@ void registerAll() {
     int32_t limit;
     int32_t conversion;
   } items[] = {
+      // Generated 120 s music-like files (lame, twolame), 44.1 kHz stereo.
+      {"Gen_L3_128k_44k_stereo_120s", generated("l3_128.mp3"), mpegaudio::kEngineFrequencyLimit, 0},
+      {"Gen_L3_320k_44k_stereo_120s", generated("l3_320.mp3"), mpegaudio::kEngineFrequencyLimit, 0},
+      {"Gen_L2_256k_44k_stereo_120s", generated("l2_256.mp2"), mpegaudio::kEngineFrequencyLimit, 0},
       // Layer III, 44.1 kHz stereo, 128 kbit/s (music-like content and a sine).
       {"L3_128k_44k_stereo_hecommon", lean("l3-hecommon.bit"), mpegaudio::kEngineFrequencyLimit, 0},
       {"L3_128k_44k_stereo_sine", shared("l3-sin1k0db.bit"), mpegaudio::kEngineFrequencyLimit, 0},
@@ -86,6 +100,7 @@ void registerAll() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::printf("decoder inner loops: %s\n", mpegaudio::simdPathName(mpegaudio::simdPath()));
   registerAll();
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
