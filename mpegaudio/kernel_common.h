@@ -27,18 +27,69 @@ inline void dctLee(const float* s, float* x) {
   }
 }
 
-// The DCT of a slot's subband samples into a new history slot: the
-// matrixing of the standard, 2N values.
+// The same DCT over the lanes of V: one time slot per lane.
+template <class V, int N>
+inline void dctLeeLanes(const typename V::T* s, typename V::T* x) {
+  using T = typename V::T;
+  if constexpr (N == 1) {
+    x[0] = s[0];
+  } else {
+    constexpr int level = N == 32 ? 0 : N == 16 ? 1 : N == 8 ? 2 : N == 4 ? 3 : 4;
+    T a[N / 2], b[N / 2], e[N / 2], o[N / 2];
+    for (int k = 0; k < N / 2; ++k) {
+      a[k] = V::add(s[k], s[N - 1 - k]);
+      b[k] = V::mul(V::sub(s[k], s[N - 1 - k]), V::set1(g_dctFactor[level][k]));
+    }
+    dctLeeLanes<V, N / 2>(a, e);
+    dctLeeLanes<V, N / 2>(b, o);
+    for (int j = 0; j < N / 2; ++j) {
+      x[2 * j] = e[j];
+      x[2 * j + 1] = j + 1 < N / 2 ? V::add(o[j], o[j + 1]) : o[j];
+    }
+  }
+}
+
+// A slot's DCT values into a new history slot: the matrixing of the
+// standard, 2N values.
 template <int N>
-inline void pushSlot(History& h, const float* s) {
-  float x[N];
-  dctLee<N>(s, x);
+inline void pushDct(History& h, const float* x) {
   h.newest = (h.newest + 15) & 15;
   float* v = h.v[h.newest];
   for (int i = 0; i < N / 2; ++i) v[i] = x[N / 2 + i];
   v[N / 2] = 0.0f;
   for (int i = N / 2 + 1; i < 3 * N / 2; ++i) v[i] = -x[3 * N / 2 - i];
   for (int i = 3 * N / 2; i < 2 * N; ++i) v[i] = -x[i - 3 * N / 2];
+}
+
+// The filter bank over slots: the DCTs of V's width of slots at once, then
+// slot by slot into the history and through `window` (the windowing and
+// summing of one slot: window(h, out)).
+template <class V, int N, typename Window>
+inline void synthSlots(History& h, const float* in, int stride, int slots, float* out, Window window) {
+  using T = typename V::T;
+  constexpr int W = V::width;
+  int t = 0;
+  if constexpr (W > 1) {
+    for (; t + W <= slots; t += W) {
+      T s[N], x[N];
+      for (int k = 0; k < N; ++k) s[k] = V::gatherStride(in + t * stride + k, stride);
+      dctLeeLanes<V, N>(s, x);
+      alignas(32) float byLane[N][W];
+      for (int j = 0; j < N; ++j) V::store(byLane[j], x[j]);
+      for (int l = 0; l < W; ++l) {
+        float xs[N];
+        for (int j = 0; j < N; ++j) xs[j] = byLane[j][l];
+        pushDct<N>(h, xs);
+        window(h, out + (t + l) * N);
+      }
+    }
+  }
+  for (; t < slots; ++t) {
+    float xs[N];
+    dctLee<N>(in + t * stride, xs);
+    pushDct<N>(h, xs);
+    window(h, out + t * N);
+  }
 }
 
 // Layer III IMDCT over the lanes of V, one subband per lane, from subband
@@ -94,7 +145,9 @@ struct Lane1 {
   static T load(const float* p) { return *p; }
   static void store(float* p, T v) { *p = v; }
   static T gather18(const float* p) { return *p; }
+  static T gatherStride(const float* p, int) { return *p; }
   static T add(T a, T b) { return a + b; }
+  static T sub(T a, T b) { return a - b; }
   static T mul(T a, T b) { return a * b; }
   static T madd(T a, T b, T c) { return a * b + c; }
   static T oddNegative(int sb) { return (sb & 1) ? -1.0f : 1.0f; }

@@ -30,11 +30,12 @@ struct Kernels {
   void (*imdct)(const float* xr, int first, int count, int type, float* prev, float* out);
   // Subbands the IMDCT does at once (a multiple of it costs no more).
   int imdctWidth;
-  // One time slot of the synthesis filter bank: N subband samples in, N
-  // output samples (16-bit scale) out; for N = 32, 16 and 8.
-  void (*synth32)(History& h, const float* in, float* out);
-  void (*synth16)(History& h, const float* in, float* out);
-  void (*synth8)(History& h, const float* in, float* out);
+  // The synthesis filter bank over `slots` time slots: N subband samples of
+  // slot t at in[t * stride + k] in, N output samples (16-bit scale) of slot
+  // t to out[t * N]; for N = 32, 16 and 8.
+  void (*synth32)(History& h, const float* in, int stride, int slots, float* out);
+  void (*synth16)(History& h, const float* in, int stride, int slots, float* out);
+  void (*synth8)(History& h, const float* in, int stride, int slots, float* out);
   // Rounds (to nearest, ties to even) and clips n samples to 16 bits: one
   // channel, or two interleaved.
   void (*pcm16Mono)(const float* a, int n, uint8_t* out);

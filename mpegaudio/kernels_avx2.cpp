@@ -22,7 +22,12 @@ struct LaneAvx2 {
   static T gather18(const float* p) {
     return _mm256_i32gather_ps(p, _mm256_setr_epi32(0, 18, 36, 54, 72, 90, 108, 126), 4);
   }
+  static T gatherStride(const float* p, int stride) {
+    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    return _mm256_i32gather_ps(p, _mm256_mullo_epi32(lanes, _mm256_set1_epi32(stride)), 4);
+  }
   static T add(T a, T b) { return _mm256_add_ps(a, b); }
+  static T sub(T a, T b) { return _mm256_sub_ps(a, b); }
   static T mul(T a, T b) { return _mm256_mul_ps(a, b); }
   static T madd(T a, T b, T c) { return _mm256_fmadd_ps(a, b, c); }
   static T oddNegative(int sb) {
@@ -31,8 +36,7 @@ struct LaneAvx2 {
 };
 
 template <int N>
-void synthAvx2(History& h, const float* in, float* out) {
-  pushSlot<N>(h, in);
+void windowAvx2(const History& h, float* out) {
   const float* window = synthWindow<N>();
   __m256 acc[N / 8];
   for (__m256& a : acc) a = _mm256_setzero_ps();
@@ -46,6 +50,11 @@ void synthAvx2(History& h, const float* in, float* out) {
     }
   }
   for (int q = 0; q < N / 8; ++q) _mm256_storeu_ps(out + 8 * q, acc[q]);
+}
+
+template <int N>
+void synthAvx2(History& h, const float* in, int stride, int slots, float* out) {
+  synthSlots<LaneAvx2, N>(h, in, stride, slots, out, windowAvx2<N>);
 }
 
 // Clipping first keeps the conversion in range (and a NaN becomes -32768,

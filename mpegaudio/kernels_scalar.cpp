@@ -62,8 +62,7 @@ void buildTables() {
 // ---- Plain C++ kernels -------------------------------------------------------
 
 template <int N>
-void synthScalar(History& h, const float* in, float* out) {
-  pushSlot<N>(h, in);
+void windowScalar(const History& h, float* out) {
   const float* window = synthWindow<N>();
   for (int j = 0; j < N; ++j) out[j] = 0.0f;
   for (int i = 0; i < 8; ++i) {
@@ -72,6 +71,11 @@ void synthScalar(History& h, const float* in, float* out) {
     const float* w = window + 2 * N * i;
     for (int j = 0; j < N; ++j) out[j] += even[j] * w[j] + odd[N + j] * w[N + j];
   }
+}
+
+template <int N>
+void synthScalar(History& h, const float* in, int stride, int slots, float* out) {
+  synthSlots<Lane1, N>(h, in, stride, slots, out, windowScalar<N>);
 }
 
 inline int16_t toPcm16(float value) {

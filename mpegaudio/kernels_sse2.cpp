@@ -18,15 +18,18 @@ struct LaneSse2 {
   static T load(const float* p) { return _mm_loadu_ps(p); }
   static void store(float* p, T v) { _mm_storeu_ps(p, v); }
   static T gather18(const float* p) { return _mm_setr_ps(p[0], p[18], p[36], p[54]); }
+  static T gatherStride(const float* p, int stride) {
+    return _mm_setr_ps(p[0], p[stride], p[2 * stride], p[3 * stride]);
+  }
   static T add(T a, T b) { return _mm_add_ps(a, b); }
+  static T sub(T a, T b) { return _mm_sub_ps(a, b); }
   static T mul(T a, T b) { return _mm_mul_ps(a, b); }
   static T madd(T a, T b, T c) { return _mm_add_ps(_mm_mul_ps(a, b), c); }
   static T oddNegative(int sb) { return (sb & 1) ? _mm_setr_ps(-1, 1, -1, 1) : _mm_setr_ps(1, -1, 1, -1); }
 };
 
 template <int N>
-void synthSse2(History& h, const float* in, float* out) {
-  pushSlot<N>(h, in);
+void windowSse2(const History& h, float* out) {
   const float* window = synthWindow<N>();
   __m128 acc[N / 4];
   for (__m128& a : acc) a = _mm_setzero_ps();
@@ -41,6 +44,11 @@ void synthSse2(History& h, const float* in, float* out) {
     }
   }
   for (int q = 0; q < N / 4; ++q) _mm_storeu_ps(out + 4 * q, acc[q]);
+}
+
+template <int N>
+void synthSse2(History& h, const float* in, int stride, int slots, float* out) {
+  synthSlots<LaneSse2, N>(h, in, stride, slots, out, windowSse2<N>);
 }
 
 // Clipping first keeps the conversion in range (and a NaN becomes -32768,

@@ -11,6 +11,11 @@ namespace mpegaudio::detail {
 namespace {
 
 History g_history[2];
+// Mixed or equalized subband samples, and the filter bank's output, of one
+// call (slot rows).
+constexpr int kMaxSlots = 36;
+alignas(32) float g_input[kMaxSlots * 32];
+alignas(32) float g_output[2][kMaxSlots * 32];
 
 inline void store8(const float* values, int n, int step, uint8_t* pcm) {
   for (int j = 0; j < n; ++j) {
@@ -33,48 +38,55 @@ int32_t run(const Kernels& k, SubbandBlock& s, int slots, uint8_t* pcm) {
   const bool eq = g_eqEnabled.load(std::memory_order_relaxed);
   float factors[N];
   for (int j = 0; j < N; ++j) factors[j] = eq ? g_eqFactors[j].load(std::memory_order_relaxed) : 1.0f;
-  alignas(32) float out[N];
-  alignas(32) float out2[N];
-  alignas(32) float in[N];
-  for (int t = 0; t < slots; ++t) {
-    uint8_t* slotPcm = pcm + t * N * outCh * bytes;
-    const float* first = s[M == Mode::Right ? 1 : 0][t];
-    if constexpr (M == Mode::Mix) {
-      for (int j = 0; j < N; ++j) in[j] = 0.5f * (s[0][t][j] + s[1][t][j]);
-      first = in;
+  // The subband samples of one output channel: straight from the block, or
+  // mixed and equalized into g_input (slot rows of N).
+  float* buffer = g_input;
+  auto input = [&](int ch, int* stride) -> const float* {
+    if (M != Mode::Mix && !eq) {
+      *stride = 32;
+      return s[ch][0];
     }
-    if (eq) {
-      for (int j = 0; j < N; ++j) in[j] = first[j] * factors[j];
-      first = in;
+    for (int t = 0; t < slots; ++t) {
+      float* row = buffer + t * N;
+      if constexpr (M == Mode::Mix) {
+        for (int j = 0; j < N; ++j) row[j] = 0.5f * (s[0][t][j] + s[1][t][j]);
+      } else {
+        for (int j = 0; j < N; ++j) row[j] = s[ch][t][j];
+      }
+      if (eq)
+        for (int j = 0; j < N; ++j) row[j] *= factors[j];
     }
-    synth(g_history[0], first, out);
-    if constexpr (M == Mode::Stereo) {
-      const float* second = s[1][t];
-      if (eq) {
-        for (int j = 0; j < N; ++j) in[j] = second[j] * factors[j];
-        second = in;
-      }
-      synth(g_history[1], second, out2);
-      if constexpr (Eight) {
-        store8(out, N, 2, slotPcm);
-        store8(out2, N, 2, slotPcm + 1);
-      } else {
-        k.pcm16Stereo(out, out2, N, slotPcm);
-      }
-    } else if constexpr (M == Mode::MonoToBoth) {
-      if constexpr (Eight) {
-        store8(out, N, 2, slotPcm);
-        store8(out, N, 2, slotPcm + 1);
-      } else {
-        k.pcm16Stereo(out, out, N, slotPcm);
-      }
-    } else if constexpr (Eight) {
-      store8(out, N, 1, slotPcm);
+    *stride = N;
+    return buffer;
+  };
+  float* out = g_output[0];
+  float* out2 = g_output[1];
+  int stride = 0;
+  const float* first = input(M == Mode::Right ? 1 : 0, &stride);
+  synth(g_history[0], first, stride, slots, out);
+  const int n = slots * N;
+  if constexpr (M == Mode::Stereo) {
+    const float* second = input(1, &stride);
+    synth(g_history[1], second, stride, slots, out2);
+    if constexpr (Eight) {
+      store8(out, n, 2, pcm);
+      store8(out2, n, 2, pcm + 1);
     } else {
-      k.pcm16Mono(out, N, slotPcm);
+      k.pcm16Stereo(out, out2, n, pcm);
     }
+  } else if constexpr (M == Mode::MonoToBoth) {
+    if constexpr (Eight) {
+      store8(out, n, 2, pcm);
+      store8(out, n, 2, pcm + 1);
+    } else {
+      k.pcm16Stereo(out, out, n, pcm);
+    }
+  } else if constexpr (Eight) {
+    store8(out, n, 1, pcm);
+  } else {
+    k.pcm16Mono(out, n, pcm);
   }
-  return slots * N * outCh * bytes;
+  return n * outCh * bytes;
 }
 
 template <int N, bool Eight>
