@@ -38,7 +38,7 @@
 #include <string>
 
 #include "platform/d3d8.h"
-#include "platform/d3d8doubles.h"
+#include "platform/memorytexture.h"
 #include "platform/sdlbackend.h"
 
 namespace platform {
@@ -156,7 +156,7 @@ std::vector<D3DDISPLAYMODE> adapterModes(int index) {
 }
 
 D3DCAPS8 openGLCaps(UINT adapter) {
-  D3DCAPS8 c = ScriptedDirect3D8::standardHalCaps();
+  D3DCAPS8 c = hardwareCaps();
   c.AdapterOrdinal = adapter;
   c.MaxSimultaneousTextures = kStages;
   c.MaxTextureBlendStages = kStages;

@@ -2,6 +2,8 @@
 // 32 subbands: PSNR of at least 96 dB and no sample more than 1 away.
 #include <gtest/gtest.h>
 
+#include "tests/common/testenv.h"
+
 #include "tests/mpegaudio/helpers.h"
 
 using namespace mpatest;
@@ -45,7 +47,7 @@ TEST(Conformance, LeanSubsetMatchesReferences) {
 }
 
 TEST(Conformance, FullSharedSetMatchesReferences) {
-  if (shared("").empty()) GTEST_SKIP() << "shared conformance data not present";
+  if (shared("").empty()) LM_SKIP_UNLESS_REQUIRED(testenv::Need::sharedData, "shared conformance data not present");
   const char* names[] = {
       "l1-fl1",
       "l1-fl2",

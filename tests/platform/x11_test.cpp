@@ -21,6 +21,7 @@
 #include "platform/draw2d.h"
 #include "platform/sdlbackend.h"
 #include "platform/window.h"
+#include "tests/common/testenv.h"
 
 namespace {
 
@@ -38,9 +39,9 @@ class X11Test : public ::testing::Test {
         std::abort();
       }
     });
-    if (!getenv("DISPLAY")) GTEST_SKIP() << "no X display";
+    if (!getenv("DISPLAY")) LM_SKIP_UNLESS_REQUIRED(testenv::Need::display, "no X display");
     display = XOpenDisplay(nullptr);
-    if (!display) GTEST_SKIP() << "the X display cannot be opened";
+    if (!display) LM_SKIP_UNLESS_REQUIRED(testenv::Need::display, "the X display cannot be opened");
   }
   void TearDown() override {
     if (display) XCloseDisplay(display);
@@ -75,13 +76,38 @@ class X11Test : public ::testing::Test {
   bool finished = false;
 };
 
+// Tests of our windows inside or over X windows: SDL must run on X11.  The
+// video driver is chosen once per process.
+class X11SdlTest : public X11Test {
+ protected:
+  void SetUp() override {
+    X11Test::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    if (!SDL_WasInit(SDL_INIT_VIDEO)) setenv("SDL_VIDEODRIVER", "x11", 1);
+    if (!platform::ensureSdlVideo()) LM_SKIP_UNLESS_REQUIRED(testenv::Need::display, "SDL video is not available");
+    if (std::strcmp(SDL_GetCurrentVideoDriver(), "x11") != 0)
+      LM_SKIP_UNLESS_REQUIRED(testenv::Need::display, "SDL runs on another driver here");
+  }
+};
+
+// Tests that compare pixels read from the screen need a true-colour visual.
+template <class Base>
+class TrueColour : public Base {
+ protected:
+  void SetUp() override {
+    Base::SetUp();
+    if (this->IsSkipped() || this->HasFatalFailure()) return;
+    visual = DefaultVisual(this->display, DefaultScreen(this->display));
+    if (visual->c_class != TrueColor) LM_SKIP_UNLESS_REQUIRED(testenv::Need::display, "the screen is not true colour");
+  }
+  Visual* visual = nullptr;
+};
+using X11TrueColourTest = TrueColour<X11Test>;
+using X11SdlTrueColourTest = TrueColour<X11SdlTest>;
+
 }  // namespace
 
-TEST_F(X11Test, PreviewWindowLivesInsideTheForeignWindow) {
-  // The SDL video driver is chosen once per process; this test needs X11.
-  if (!SDL_WasInit(SDL_INIT_VIDEO)) setenv("SDL_VIDEODRIVER", "x11", 1);
-  if (!platform::ensureSdlVideo()) GTEST_SKIP() << "SDL video is not available";
-  if (std::strcmp(SDL_GetCurrentVideoDriver(), "x11") != 0) GTEST_SKIP() << "SDL runs on another driver here";
+TEST_F(X11SdlTest, PreviewWindowLivesInsideTheForeignWindow) {
   int sw = DisplayWidth(display, DefaultScreen(display)), sh = DisplayHeight(display, DefaultScreen(display));
   Window parent = foreignWindow(sw - 200, sh - 200, 152, 112, BlackPixel(display, DefaultScreen(display)));
   HWND parentHandle = static_cast<HWND>(parent);
@@ -120,9 +146,7 @@ TEST_F(X11Test, PreviewWindowLivesInsideTheForeignWindow) {
   XDestroyWindow(display, parent);
 }
 
-TEST_F(X11Test, DesktopSnapshotIsTheRootWindowAsTopDownRgbRows) {
-  Visual* visual = DefaultVisual(display, DefaultScreen(display));
-  if (visual->c_class != TrueColor) GTEST_SKIP() << "the screen is not true colour";
+TEST_F(X11TrueColourTest, DesktopSnapshotIsTheRootWindowAsTopDownRgbRows) {
   // A window of (0xC0, 0x40, 0x20) near the top-left, one of (0x10, 0x80,
   // 0xF0) near the bottom: their pixels must come back in place and order.
   auto pixelOf = [&](unsigned r, unsigned g, unsigned b) {
@@ -158,12 +182,7 @@ TEST_F(X11Test, DesktopSnapshotIsTheRootWindowAsTopDownRgbRows) {
   XDestroyWindow(display, bottom);
 }
 
-TEST_F(X11Test, PresentShowsTheBackBufferUprightInTheWindow) {
-  if (!SDL_WasInit(SDL_INIT_VIDEO)) setenv("SDL_VIDEODRIVER", "x11", 1);
-  if (!platform::ensureSdlVideo()) GTEST_SKIP() << "SDL video is not available";
-  if (std::strcmp(SDL_GetCurrentVideoDriver(), "x11") != 0) GTEST_SKIP() << "SDL runs on another driver here";
-  Visual* visual = DefaultVisual(display, DefaultScreen(display));
-  if (visual->c_class != TrueColor) GTEST_SKIP() << "the screen is not true colour";
+TEST_F(X11SdlTrueColourTest, PresentShowsTheBackBufferUprightInTheWindow) {
   WNDCLASSA wc;
   wc.lpfnWndProc = plainProc;
   wc.lpszClassName = "X11PresentTest";
@@ -212,12 +231,7 @@ TEST_F(X11Test, PresentShowsTheBackBufferUprightInTheWindow) {
   platform::DestroyWindow(w);
 }
 
-TEST_F(X11Test, ErrorBoxDrawingReachesTheScreen) {
-  if (!SDL_WasInit(SDL_INIT_VIDEO)) setenv("SDL_VIDEODRIVER", "x11", 1);
-  if (!platform::ensureSdlVideo()) GTEST_SKIP() << "SDL video is not available";
-  if (std::strcmp(SDL_GetCurrentVideoDriver(), "x11") != 0) GTEST_SKIP() << "SDL runs on another driver here";
-  Visual* visual = DefaultVisual(display, DefaultScreen(display));
-  if (visual->c_class != TrueColor) GTEST_SKIP() << "the screen is not true colour";
+TEST_F(X11SdlTrueColourTest, ErrorBoxDrawingReachesTheScreen) {
   int right = DisplayWidth(display, DefaultScreen(display));
   WNDCLASSA wc;
   wc.lpfnWndProc = plainProc;
@@ -256,10 +270,7 @@ LRESULT countingProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
 }
 }  // namespace
 
-TEST_F(X11Test, PreviewEndsCleanlyWhenTheForeignWindowGoes) {
-  if (!SDL_WasInit(SDL_INIT_VIDEO)) setenv("SDL_VIDEODRIVER", "x11", 1);
-  if (!platform::ensureSdlVideo()) GTEST_SKIP() << "SDL video is not available";
-  if (std::strcmp(SDL_GetCurrentVideoDriver(), "x11") != 0) GTEST_SKIP() << "SDL runs on another driver here";
+TEST_F(X11SdlTest, PreviewEndsCleanlyWhenTheForeignWindowGoes) {
   int sw = DisplayWidth(display, DefaultScreen(display));
   Window parent = foreignWindow(sw - 400, 300, 120, 90, BlackPixel(display, DefaultScreen(display)));
   WNDCLASSA wc;
