@@ -308,3 +308,24 @@ TEST_F(X11SdlTest, PreviewEndsCleanlyWhenTheForeignWindowGoes) {
   dev->Release();
   d3d->Release();
 }
+
+TEST_F(X11SdlTest, HidingAWindowWhoseForeignParentJustWentReturns) {
+  // A screen locker ends its hack by killing it and destroying the window it
+  // lent: the hack may hide its window after the window is already gone,
+  // before it has noticed.  Hiding and destroying must not wait for ever
+  // for the server to confirm an unmap of a dead window.
+  int sw = DisplayWidth(display, DefaultScreen(display));
+  Window parent = foreignWindow(sw - 560, 300, 120, 90, BlackPixel(display, DefaultScreen(display)));
+  WNDCLASSA wc;
+  wc.lpfnWndProc = plainProc;
+  wc.lpszClassName = "X11HideDeadTest";
+  platform::RegisterClassA(&wc);
+  HWND child = platform::CreateWindowExA(0, "X11HideDeadTest", "Rillglass", WS_CHILD | WS_VISIBLE, 0, 0, 120, 90,
+                                         static_cast<HWND>(parent), 0, 0, nullptr);
+  ASSERT_NE(child, 0u);
+  XDestroyWindow(display, parent);
+  XSync(display, False);
+  platform::ShowWindow(child, SW_HIDE);  // returns: the watchdog would end the run otherwise
+  platform::DestroyWindow(child);
+  EXPECT_FALSE(platform::IsWindow(child));
+}
