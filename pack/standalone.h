@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/product.h"
+
 class Pack;
 
 struct StandaloneContents {
@@ -27,7 +29,7 @@ struct StandaloneContents {
   std::string workDirectory;
 };
 
-constexpr const char* kStandaloneSettingsMember = "Lumenmere.ini";
+constexpr const char* kStandaloneSettingsMember = product::kSettingsFileName;
 constexpr const char* kBoatTextureMember = "boat.tga";
 constexpr const char* kGreetingMemberName = "greeting.txt";
 

@@ -9,7 +9,7 @@
 // Direct3D object.  By default that is the SDL / OpenGL 3.3 back end, whose
 // adapters are the SDL displays and whose HAL device renders with shaders
 // that reproduce the fixed-function pipeline for the states listed in
-// d3d8gl.cpp.  Tests install a ScriptedDirect3D8 (platform/d3d8doubles.h)
+// d3d8gl.cpp.  Tests install a ScriptedDirect3D8 (platform/testing/d3d8doubles.h)
 // with setDirect3DFactory().
 //
 // Objects are reference counted as in COM: AddRef / Release, deleted when the

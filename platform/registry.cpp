@@ -15,6 +15,7 @@
 
 #include "platform/bytes.h"
 #include "platform/files.h"
+#include "platform/product.h"
 
 namespace platform {
 namespace {
@@ -359,7 +360,7 @@ std::vector<std::string> directChildren(const Tree& tree, const std::string& low
 std::string registryFilePath() {
   const char* env = std::getenv("LUMENMERE_REGISTRY");
   if (env && *env) return env;
-  return joinPath(joinPath(userConfigDirectory(), "Tessolar"), "registry.reg");
+  return joinPath(joinPath(userConfigDirectory(), product::kMaker), "registry.reg");
 }
 
 LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD, DWORD, HKEY* result) {

@@ -5,7 +5,7 @@
 //
 // Every call goes to the process-wide window system (windowSystem()).  By
 // default that is the SDL back end; a test installs its own (for example a
-// ScriptedWindowSystem, platform/scriptedwindows.h) with setWindowSystem().
+// ScriptedWindowSystem, platform/testing/scriptedwindows.h) with setWindowSystem().
 //
 // Window kinds on this desktop, chosen by the styles given to CreateWindowExA:
 //   - WS_CHILD with a parent: a child window filling the given rectangle of the

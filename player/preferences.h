@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/product.h"
 #include "platform/registry.h"
 #include "player/errorcode.h"
 
@@ -57,7 +58,7 @@ class MemoryPreferences {
 class Preferences {
  public:
   static constexpr const char* kMakerKey = "SOFTWARE\\Tessolar";
-  static constexpr const char* kProductName = "Lumenmere";
+  static constexpr const char* kProductName = product::kName;
   static constexpr const char* kComponentName = "Mp3player";
 
   // Opens (or creates) HKEY_CURRENT_USER\SOFTWARE\Tessolar\Lumenmere\Mp3player

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/d3d8.h"
+#include "platform/product.h"
 #include "platform/registry.h"
 #include "platform/window.h"
 #include "shell/commandline.h"
@@ -185,7 +186,7 @@ class SaverApp {
   bool errorMode = false;
   HRESULT errorCode = S_OK;
   std::string errorText;  // at most 400 characters, filled on first use
-  std::string title = "Lumenmere";
+  std::string title = product::kName;
   Direct3D8* d3d = nullptr;
 
   MonitorInfo monitors[kMaxMonitors];

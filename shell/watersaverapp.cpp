@@ -2,12 +2,13 @@
 
 #include <cstdio>
 
+#include "platform/product.h"
 #include "shell/frameclock.h"
 #include "source/config.h"
 
 using namespace platform;
 
-WaterSaverApp::WaterSaverApp() { title = "Rillglass"; }
+WaterSaverApp::WaterSaverApp() { title = product::kWindowTitle; }
 
 void WaterSaverApp::doConfig() {
   static constexpr const char* kText = "The settings of this screen saver are not available yet.";

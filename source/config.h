@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "coms/configbase.h"
+#include "platform/product.h"
 #include "source/configfilelist.h"
 #include "source/configwater.h"
 
@@ -17,11 +18,11 @@ class Config : public ConfigBase {
   static constexpr uint32_t kBodyLength = 32;
   // standaloneMarker of the settings a standalone copy carries.
   static constexpr int32_t kStandaloneMarker = 1521782;
-  static constexpr const char* kProductName = "Lumenmere";
-  static constexpr const char* kMakerKey = "Software\\Tessolar";
+  static constexpr const char* kProductName = product::kName;
+  static constexpr const char* kMakerKey = product::kMakerKey;
   // The product's key under HKEY_CURRENT_USER ("%s\%s" of the two above).
-  static constexpr const char* kProductKey = "Software\\Tessolar\\Lumenmere";
-  static constexpr const char* kSettingsFileName = "Lumenmere.ini";
+  static constexpr const char* kProductKey = product::kProductKey;
+  static constexpr const char* kSettingsFileName = product::kSettingsFileName;
   static constexpr size_t kMaxInstallDir = 260;
 
   // The image list gets ".jpg" and ".bmp", the MP3 list ".mp3".

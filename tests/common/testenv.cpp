@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -72,6 +73,11 @@ bool writeFile(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   return static_cast<bool>(out);
+}
+
+bool required(Need need) {
+  const char* v = std::getenv(need == Need::display ? "LM_REQUIRE_DISPLAY" : "LM_REQUIRE_SHARED_DATA");
+  return v && *v && std::strcmp(v, "0") != 0;
 }
 
 }  // namespace testenv

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "mpegaudio/simd.h"
+#include "tests/common/testenv.h"
 #include "tests/mpegaudio/helpers.h"
 
 using namespace mpatest;
@@ -89,7 +90,7 @@ TEST(Conformance, SimdPathsAgree) {
 }
 
 TEST(Conformance, FullSharedSetMatchesReferences) {
-  if (shared("").empty()) GTEST_SKIP() << "shared conformance data not present";
+  if (shared("").empty()) LM_SKIP_UNLESS_REQUIRED(testenv::Need::sharedData, "shared conformance data not present");
   const char* names[] = {
       "l1-fl1",
       "l1-fl2",

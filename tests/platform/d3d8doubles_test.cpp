@@ -2,8 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "platform/clock.h"
-#include "platform/d3d8doubles.h"
 #include "platform/desktop.h"
+#include "platform/testing/d3d8doubles.h"
+#include "platform/testing/manualclock.h"
 
 using namespace platform;
 

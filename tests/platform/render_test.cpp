@@ -3,6 +3,8 @@
 // headless (SDL's offscreen driver with Mesa's software rasteriser).
 #include <gtest/gtest.h>
 
+#include "tests/common/testenv.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -49,7 +51,7 @@ class RenderTest : public ::testing::Test {
 
   void SetUp() override {
     d3d = Direct3DCreate8(D3D_SDK_VERSION);
-    if (!d3d) GTEST_SKIP() << "no display to render on";
+    if (!d3d) LM_SKIP_UNLESS_REQUIRED(testenv::Need::display, "no display to render on");
     static bool registered = false;
     if (!registered) {
       WNDCLASSA wc;

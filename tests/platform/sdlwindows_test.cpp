@@ -2,6 +2,8 @@
 // the shell relies on.  Runs on SDL's offscreen driver.
 #include <gtest/gtest.h>
 
+#include "tests/common/testenv.h"
+
 #include <SDL2/SDL.h>
 
 #include <cstdlib>
@@ -32,7 +34,7 @@ class SdlWindowsTest : public ::testing::Test {
   static void SetUpTestSuite() { setenv("SDL_VIDEODRIVER", "offscreen", 0); }
 
   void SetUp() override {
-    if (!ensureSdlVideo()) GTEST_SKIP() << "no SDL video";
+    if (!ensureSdlVideo()) LM_SKIP_UNLESS_REQUIRED(testenv::Need::display, "no SDL video");
     static bool registered = false;
     if (!registered) {
       WNDCLASSA wc;

@@ -8,7 +8,7 @@
 
 #include "platform/clock.h"
 #include "platform/draw2d.h"
-#include "platform/scriptedwindows.h"
+#include "platform/testing/scriptedwindows.h"
 
 using namespace platform;
 

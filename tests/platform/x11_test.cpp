@@ -21,6 +21,7 @@
 #include "platform/draw2d.h"
 #include "platform/sdlbackend.h"
 #include "platform/window.h"
+#include "tests/common/testenv.h"
 
 namespace {
 
@@ -38,9 +39,9 @@ class X11Test : public ::testing::Test {
         std::abort();
       }
     });
-    if (!getenv("DISPLAY")) GTEST_SKIP() << "no X display";
+    if (!getenv("DISPLAY")) LM_SKIP_UNLESS_REQUIRED(testenv::Need::display, "no X display");
     display = XOpenDisplay(nullptr);
-    if (!display) GTEST_SKIP() << "the X display cannot be opened";
+    if (!display) LM_SKIP_UNLESS_REQUIRED(testenv::Need::display, "the X display cannot be opened");
   }
   void TearDown() override {
     if (display) XCloseDisplay(display);
@@ -68,6 +69,20 @@ class X11Test : public ::testing::Test {
     return win;
   }
 
+  // A windowed device on the desktop's format in one of our windows.
+  static void createWindowedDevice(HWND window, Direct3D8** d3d, Direct3DDevice8** device) {
+    *d3d = platform::Direct3DCreate8(D3D_SDK_VERSION);
+    ASSERT_NE(*d3d, nullptr);
+    D3DDISPLAYMODE desktop;
+    (*d3d)->GetAdapterDisplayMode(0, &desktop);
+    D3DPRESENT_PARAMETERS pp;
+    pp.BackBufferFormat = desktop.Format;
+    pp.SwapEffect = D3DSWAPEFFECT_COPY;
+    pp.Windowed = TRUE;
+    pp.hDeviceWindow = window;
+    ASSERT_EQ((*d3d)->CreateDevice(0, D3DDEVTYPE_HAL, window, D3DCREATE_MIXED_VERTEXPROCESSING, &pp, device), D3D_OK);
+  }
+
   Display* display = nullptr;
   std::thread watchdog;
   std::mutex watchMutex;
@@ -75,13 +90,38 @@ class X11Test : public ::testing::Test {
   bool finished = false;
 };
 
+// Tests of our windows inside or over X windows: SDL must run on X11.  The
+// video driver is chosen once per process.
+class X11SdlTest : public X11Test {
+ protected:
+  void SetUp() override {
+    X11Test::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    if (!SDL_WasInit(SDL_INIT_VIDEO)) setenv("SDL_VIDEODRIVER", "x11", 1);
+    if (!platform::ensureSdlVideo()) LM_SKIP_UNLESS_REQUIRED(testenv::Need::display, "SDL video is not available");
+    if (std::strcmp(SDL_GetCurrentVideoDriver(), "x11") != 0)
+      LM_SKIP_UNLESS_REQUIRED(testenv::Need::display, "SDL runs on another driver here");
+  }
+};
+
+// Tests that compare pixels read from the screen need a true-colour visual.
+template <class Base>
+class TrueColour : public Base {
+ protected:
+  void SetUp() override {
+    Base::SetUp();
+    if (this->IsSkipped() || this->HasFatalFailure()) return;
+    visual = DefaultVisual(this->display, DefaultScreen(this->display));
+    if (visual->c_class != TrueColor) LM_SKIP_UNLESS_REQUIRED(testenv::Need::display, "the screen is not true colour");
+  }
+  Visual* visual = nullptr;
+};
+using X11TrueColourTest = TrueColour<X11Test>;
+using X11SdlTrueColourTest = TrueColour<X11SdlTest>;
+
 }  // namespace
 
-TEST_F(X11Test, PreviewWindowLivesInsideTheForeignWindow) {
-  // The SDL video driver is chosen once per process; this test needs X11.
-  if (!SDL_WasInit(SDL_INIT_VIDEO)) setenv("SDL_VIDEODRIVER", "x11", 1);
-  if (!platform::ensureSdlVideo()) GTEST_SKIP() << "SDL video is not available";
-  if (std::strcmp(SDL_GetCurrentVideoDriver(), "x11") != 0) GTEST_SKIP() << "SDL runs on another driver here";
+TEST_F(X11SdlTest, PreviewWindowLivesInsideTheForeignWindow) {
   int sw = DisplayWidth(display, DefaultScreen(display)), sh = DisplayHeight(display, DefaultScreen(display));
   Window parent = foreignWindow(sw - 200, sh - 200, 152, 112, BlackPixel(display, DefaultScreen(display)));
   HWND parentHandle = static_cast<HWND>(parent);
@@ -120,9 +160,7 @@ TEST_F(X11Test, PreviewWindowLivesInsideTheForeignWindow) {
   XDestroyWindow(display, parent);
 }
 
-TEST_F(X11Test, DesktopSnapshotIsTheRootWindowAsTopDownRgbRows) {
-  Visual* visual = DefaultVisual(display, DefaultScreen(display));
-  if (visual->c_class != TrueColor) GTEST_SKIP() << "the screen is not true colour";
+TEST_F(X11TrueColourTest, DesktopSnapshotIsTheRootWindowAsTopDownRgbRows) {
   // A window of (0xC0, 0x40, 0x20) near the top-left, one of (0x10, 0x80,
   // 0xF0) near the bottom: their pixels must come back in place and order.
   auto pixelOf = [&](unsigned r, unsigned g, unsigned b) {
@@ -158,12 +196,7 @@ TEST_F(X11Test, DesktopSnapshotIsTheRootWindowAsTopDownRgbRows) {
   XDestroyWindow(display, bottom);
 }
 
-TEST_F(X11Test, PresentShowsTheBackBufferUprightInTheWindow) {
-  if (!SDL_WasInit(SDL_INIT_VIDEO)) setenv("SDL_VIDEODRIVER", "x11", 1);
-  if (!platform::ensureSdlVideo()) GTEST_SKIP() << "SDL video is not available";
-  if (std::strcmp(SDL_GetCurrentVideoDriver(), "x11") != 0) GTEST_SKIP() << "SDL runs on another driver here";
-  Visual* visual = DefaultVisual(display, DefaultScreen(display));
-  if (visual->c_class != TrueColor) GTEST_SKIP() << "the screen is not true colour";
+TEST_F(X11SdlTrueColourTest, PresentShowsTheBackBufferUprightInTheWindow) {
   WNDCLASSA wc;
   wc.lpfnWndProc = plainProc;
   wc.lpszClassName = "X11PresentTest";
@@ -175,17 +208,9 @@ TEST_F(X11Test, PresentShowsTheBackBufferUprightInTheWindow) {
                                      0, 0, nullptr);
   ASSERT_NE(w, 0u);
   platform::ShowWindow(w, SW_SHOW);
-  Direct3D8* d3d = platform::Direct3DCreate8(D3D_SDK_VERSION);
-  ASSERT_NE(d3d, nullptr);
-  D3DDISPLAYMODE desktop;
-  d3d->GetAdapterDisplayMode(0, &desktop);
-  D3DPRESENT_PARAMETERS pp;
-  pp.BackBufferFormat = desktop.Format;
-  pp.SwapEffect = D3DSWAPEFFECT_COPY;
-  pp.Windowed = TRUE;
-  pp.hDeviceWindow = w;
+  Direct3D8* d3d = nullptr;
   Direct3DDevice8* dev = nullptr;
-  ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, w, D3DCREATE_MIXED_VERTEXPROCESSING, &pp, &dev), D3D_OK);
+  ASSERT_NO_FATAL_FAILURE(createWindowedDevice(w, &d3d, &dev));
   // Top half red, bottom half blue, presented a few times while the window
   // is mapped.
   RECT top{0, 0, 64, 32}, bottom{0, 32, 64, 64};
@@ -212,12 +237,7 @@ TEST_F(X11Test, PresentShowsTheBackBufferUprightInTheWindow) {
   platform::DestroyWindow(w);
 }
 
-TEST_F(X11Test, ErrorBoxDrawingReachesTheScreen) {
-  if (!SDL_WasInit(SDL_INIT_VIDEO)) setenv("SDL_VIDEODRIVER", "x11", 1);
-  if (!platform::ensureSdlVideo()) GTEST_SKIP() << "SDL video is not available";
-  if (std::strcmp(SDL_GetCurrentVideoDriver(), "x11") != 0) GTEST_SKIP() << "SDL runs on another driver here";
-  Visual* visual = DefaultVisual(display, DefaultScreen(display));
-  if (visual->c_class != TrueColor) GTEST_SKIP() << "the screen is not true colour";
+TEST_F(X11SdlTrueColourTest, ErrorBoxDrawingReachesTheScreen) {
   int right = DisplayWidth(display, DefaultScreen(display));
   WNDCLASSA wc;
   wc.lpfnWndProc = plainProc;
@@ -256,10 +276,7 @@ LRESULT countingProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
 }
 }  // namespace
 
-TEST_F(X11Test, PreviewEndsCleanlyWhenTheForeignWindowGoes) {
-  if (!SDL_WasInit(SDL_INIT_VIDEO)) setenv("SDL_VIDEODRIVER", "x11", 1);
-  if (!platform::ensureSdlVideo()) GTEST_SKIP() << "SDL video is not available";
-  if (std::strcmp(SDL_GetCurrentVideoDriver(), "x11") != 0) GTEST_SKIP() << "SDL runs on another driver here";
+TEST_F(X11SdlTest, PreviewEndsCleanlyWhenTheForeignWindowGoes) {
   int sw = DisplayWidth(display, DefaultScreen(display));
   Window parent = foreignWindow(sw - 400, 300, 120, 90, BlackPixel(display, DefaultScreen(display)));
   WNDCLASSA wc;
@@ -269,17 +286,9 @@ TEST_F(X11Test, PreviewEndsCleanlyWhenTheForeignWindowGoes) {
   HWND child = platform::CreateWindowExA(0, "X11VanishTest", "Rillglass", WS_CHILD | WS_VISIBLE, 0, 0, 120, 90,
                                          static_cast<HWND>(parent), 0, 0, nullptr);
   ASSERT_NE(child, 0u);
-  Direct3D8* d3d = platform::Direct3DCreate8(D3D_SDK_VERSION);
-  ASSERT_NE(d3d, nullptr);
-  D3DDISPLAYMODE desktop;
-  d3d->GetAdapterDisplayMode(0, &desktop);
-  D3DPRESENT_PARAMETERS pp;
-  pp.BackBufferFormat = desktop.Format;
-  pp.SwapEffect = D3DSWAPEFFECT_COPY;
-  pp.Windowed = TRUE;
-  pp.hDeviceWindow = child;
+  Direct3D8* d3d = nullptr;
   Direct3DDevice8* dev = nullptr;
-  ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, child, D3DCREATE_MIXED_VERTEXPROCESSING, &pp, &dev), D3D_OK);
+  ASSERT_NO_FATAL_FAILURE(createWindowedDevice(child, &d3d, &dev));
   ASSERT_EQ(dev->Present(nullptr, nullptr, 0, nullptr), D3D_OK);
 
   // The settings dialog closes: its window, and ours inside it, are gone.
@@ -298,4 +307,25 @@ TEST_F(X11Test, PreviewEndsCleanlyWhenTheForeignWindowGoes) {
   EXPECT_EQ(dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0, 1.0f, 0), D3DERR_DEVICELOST);
   dev->Release();
   d3d->Release();
+}
+
+TEST_F(X11SdlTest, HidingAWindowWhoseForeignParentJustWentReturns) {
+  // A screen locker ends its hack by killing it and destroying the window it
+  // lent: the hack may hide its window after the window is already gone,
+  // before it has noticed.  Hiding and destroying must not wait for ever
+  // for the server to confirm an unmap of a dead window.
+  int sw = DisplayWidth(display, DefaultScreen(display));
+  Window parent = foreignWindow(sw - 560, 300, 120, 90, BlackPixel(display, DefaultScreen(display)));
+  WNDCLASSA wc;
+  wc.lpfnWndProc = plainProc;
+  wc.lpszClassName = "X11HideDeadTest";
+  platform::RegisterClassA(&wc);
+  HWND child = platform::CreateWindowExA(0, "X11HideDeadTest", "Rillglass", WS_CHILD | WS_VISIBLE, 0, 0, 120, 90,
+                                         static_cast<HWND>(parent), 0, 0, nullptr);
+  ASSERT_NE(child, 0u);
+  XDestroyWindow(display, parent);
+  XSync(display, False);
+  platform::ShowWindow(child, SW_HIDE);  // returns: the watchdog would end the run otherwise
+  platform::DestroyWindow(child);
+  EXPECT_FALSE(platform::IsWindow(child));
 }

@@ -115,10 +115,10 @@ std::vector<x11probe::WindowInfo> waitForWindows(x11probe::Connection& x, unsign
   return {};
 }
 
-#define REQUIRE_X11(connection)                                                     \
-  if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display (run under xvfb-run)"; \
-  x11probe::Connection connection;                                                  \
-  if (!connection.ok()) GTEST_SKIP() << "the X display cannot be opened"
+#define REQUIRE_X11(connection)                                                                                      \
+  if (!std::getenv("DISPLAY")) LM_SKIP_UNLESS_REQUIRED(testenv::Need::display, "no X display (run under xvfb-run)"); \
+  x11probe::Connection connection;                                                                                   \
+  if (!connection.ok()) LM_SKIP_UNLESS_REQUIRED(testenv::Need::display, "the X display cannot be opened")
 
 }  // namespace
 

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "platform/clock.h"
-#include "platform/d3d8doubles.h"
 #include "platform/registry.h"
-#include "platform/scriptedwindows.h"
+#include "platform/testing/d3d8doubles.h"
+#include "platform/testing/scriptedwindows.h"
 #include "shell/frameclock.h"
 #include "shell/watersaverapp.h"
 

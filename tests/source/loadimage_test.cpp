@@ -150,7 +150,8 @@ TEST(Bitmap, LocalSuiteFilesMatchTheirReferences) {
 
 TEST(Bitmap, EveryGoodSuiteBitmapWithCoreOrInfoHeader) {
   const std::string shared = testenv::sharedDataDir();
-  if (shared.empty()) GTEST_SKIP() << "the shared BMP suite is not beside the checkout";
+  if (shared.empty())
+    LM_SKIP_UNLESS_REQUIRED(testenv::Need::sharedData, "the shared BMP suite is not beside the checkout");
   std::vector<platform::DirEntry> entries;
   ASSERT_TRUE(platform::listDirectory(shared + "/bmp/g", "*.bmp", entries));
   int compared = 0;
@@ -171,7 +172,8 @@ TEST(Bitmap, EveryGoodSuiteBitmapWithCoreOrInfoHeader) {
 
 TEST(Bitmap, BrokenAndQuestionableFilesNeverCrash) {
   const std::string shared = testenv::sharedDataDir();
-  if (shared.empty()) GTEST_SKIP() << "the shared BMP suite is not beside the checkout";
+  if (shared.empty())
+    LM_SKIP_UNLESS_REQUIRED(testenv::Need::sharedData, "the shared BMP suite is not beside the checkout");
   for (const char* folder : {"/bmp/b/", "/bmp/q/"}) {
     std::vector<platform::DirEntry> entries;
     ASSERT_TRUE(platform::listDirectory(shared + folder, "*.bmp", entries));

@@ -18,6 +18,7 @@
 // `starved` is set, so a test never hangs.
 #include <functional>
 
+#include "platform/testing/manualclock.h"
 #include "platform/windowcore.h"
 
 namespace platform {

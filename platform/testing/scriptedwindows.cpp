@@ -1,4 +1,4 @@
-#include "platform/scriptedwindows.h"
+#include "platform/testing/scriptedwindows.h"
 
 #include <algorithm>
 #include <cstdio>
