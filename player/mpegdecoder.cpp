@@ -194,8 +194,7 @@ ErrorCode MpegDecoder::prepare(PullBuffer* input, EventBuffer*& output) {
   input_ = input;
   eventBuffer_ = std::make_unique<EventBuffer>(kInitialOutputBytes, 0, context_);
   output_ = eventBuffer_.get();
-  if (!thread_.create(&MpegDecoder::decoderThread, this))
-    return static_cast<ErrorCode>(kDecoderError_CreateThreadFailed);
+  if (!thread_.create(&MpegDecoder::decoderThread, this)) return kDecoderError_CreateThreadFailed;
   output = eventBuffer_.get();
   return kError_NoErr;
 }
@@ -319,7 +318,7 @@ ErrorCode MpegDecoder::headerSearch(Source& source) {
     rc = syncSearch(source);
     if (rc != kError_NoErr) return rc;
   }
-  return static_cast<ErrorCode>(kDecoderError_NoSyncFound);
+  return kDecoderError_NoSyncFound;
 }
 
 // ---------------------------------------------------------------------------
@@ -443,7 +442,7 @@ ErrorCode MpegDecoder::initDecoder() {
   MpegHeader header = this->header();
   if (!mpegaudio::decodeInit(&header, frameBytes(), 0, 0, 0, kFrequencyLimit)) {
     logDecode("Audio decode init failed.\n");
-    return static_cast<ErrorCode>(kDecoderError_DecoderInitFailed);
+    return kDecoderError_DecoderInitFailed;
   }
   mpegaudio::DecoderInfo info;
   mpegaudio::decodeInfo(&info);
@@ -457,7 +456,7 @@ ErrorCode MpegDecoder::initDecoder() {
   if (out.pcmFrameBytes != info.frameBytes && info.frameBytes > 0) out.pcmFrameBytes = info.frameBytes;
   if (out.pcmFrameBytes <= 0) {
     logDecode("Audio decode init failed.\n");
-    return static_cast<ErrorCode>(kDecoderError_DecoderInitFailed);
+    return kDecoderError_DecoderInitFailed;
   }
 
   int32_t kb = kDefaultOutputKb;

@@ -20,13 +20,6 @@
 class EventBuffer;
 class LocalFileInput;
 
-// Results of the decoder stage besides the ErrorCode values.
-enum DecoderError : int32_t {
-  kDecoderError_NoSyncFound = 1001,
-  kDecoderError_DecoderInitFailed = 1002,
-  kDecoderError_CreateThreadFailed = 1003,
-};
-
 // The "Xing" header a VBR encoder puts into the first frame.
 struct XingVbrHeader {
   static constexpr int32_t kFramesFlag = 1;

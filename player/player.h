@@ -62,9 +62,11 @@ class Player : public EventQueue, public PropertyManager, public PropertyWatcher
 
   // Appends to the queue; callable from any thread.
   ErrorCode acceptEvent(std::unique_ptr<Event> event) override;
-  // Handles one event on the event thread: 0 to go on, non-zero to end the
-  // thread (the quit protocol; 255 for a null event).
-  int32_t serviceEvent(std::unique_ptr<Event> event);
+  // What serviceEvent answers: go on, or end the event thread (the quit
+  // protocol); a null event answers kServiceNullEvent.
+  enum ServiceResult : int32_t { kServiceContinue = 0, kServiceEnd = 1, kServiceNullEvent = kError_NullObject };
+  // Handles one event on the event thread.
+  ServiceResult serviceEvent(std::unique_ptr<Event> event);
   // Passes the event to every registered interface, in order; the caller
   // keeps it.
   void sendToUI(const Event& event);
@@ -91,18 +93,48 @@ class Player : public EventQueue, public PropertyManager, public PropertyWatcher
   // The playlist given to a running Player, applied on its thread.
   class ReplacePlaylistEvent : public Event {
    public:
-    static constexpr int32_t kType = 1000;  // outside the engine's numbers
-    ReplacePlaylistEvent() : Event(kType) {}
+    ReplacePlaylistEvent() : Event(CMD_ReplacePlaylist) {}
     std::vector<std::string> paths;
   };
+
+  // One row of the dispatch table: the type, its handler, and whether it is
+  // refused once the Player is quitting.
+  struct Handler {
+    EventType type;
+    ServiceResult (Player::*handle)(Event& event);
+    bool refusedWhileQuitting;
+  };
+  // The row for a type; null for a type without a handler.
+  static const Handler* findHandler(int32_t type);
+  ServiceResult onStop(Event& event);
+  ServiceResult onPlay(Event& event);
+  ServiceResult onPlayPaused(Event& event);
+  ServiceResult onNext(Event& event);
+  ServiceResult onPrevious(Event& event);
+  ServiceResult onPause(Event& event);
+  ServiceResult onUnpause(Event& event);
+  ServiceResult onTogglePause(Event& event);
+  ServiceResult onQuit(Event& event);
+  ServiceResult onQuitAcknowledged(Event& event);
+  ServiceResult onSongFinished(Event& event);
+  ServiceResult onErrorStop(Event& event);
+  ServiceResult onMediaInfo(Event& event);
+  ServiceResult onPosition(Event& event);
+  ServiceResult onSeek(Event& event);
+  ServiceResult onEqualizer(Event& event);
+  ServiceResult onVolumeQuery(Event& event);
+  ServiceResult onSetVolume(Event& event);
+  ServiceResult onStateQuery(Event& event);
+  ServiceResult onIgnored(Event& event);
+  ServiceResult onReplacePlaylist(Event& event);
   void replacePlaylist(const std::vector<std::string>& paths);
 
   static void eventThread(void* self);
   void eventLoop();
   std::unique_ptr<Event> takeEvent();
-  void post(int32_t type);
+  void post(EventType type);
   bool setState(int32_t state);
-  void notify(int32_t type);
+  void notify(EventType type);
   void deleteChain();
   void buildChain(const char* url);
   void printUsage();
@@ -113,10 +145,11 @@ class Player : public EventQueue, public PropertyManager, public PropertyWatcher
   void handleNextPrevious(bool next);
   void handlePause();
   void handleUnpause();
-  void handleSongEnd(std::unique_ptr<Event> event, bool error);
-  int32_t handleQuit();
-  int32_t handleQuitAcknowledged();
-  void handleMediaInfo(std::unique_ptr<Event> event);
+  void handleSongEnd(bool error);
+  // Both answer true when the event thread ends.
+  bool handleQuit();
+  bool handleQuitAcknowledged();
+  void handleMediaInfo(MediaInfoEvent& info);
 
   PlayerContext* context_;
 

@@ -17,7 +17,24 @@ using namespace platform;
 
 namespace {
 
+// The secondary buffer's geometry in PCM frames: its size, the queue that
+// starts playback (more than kStartFrames), the silence that covers an
+// underrun.  The full mark is one frame below the size, the low mark one
+// frame.
 constexpr uint32_t kBufferFrames = 32;
+constexpr uint32_t kStartFrames = 3;
+constexpr uint32_t kSilenceFrames = 4;
+// The writer's waits: the short wait while the decoder has nothing yet,
+// the poll while the buffer is full, the poll while the song's end plays.
+constexpr int kShortWaitMs = 1;
+constexpr int kRoomPollMs = 50;
+constexpr int kEndPollMs = 10;
+// The device format set on the primary buffer, whatever the song's.
+constexpr DWORD kPrimaryRate = 44100;
+constexpr WORD kPrimaryChannels = 2;
+constexpr WORD kPrimaryBits = 16;
+// Silence in 8-bit PCM (unsigned samples); 16-bit silence is 0.
+constexpr uint8_t kSilence8Bit = 0x80;
 std::atomic<HWND> g_processWindow{0};
 
 void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
@@ -63,7 +80,7 @@ ErrorCode OutputStage::setTo(const char* url) {
 }
 
 bool OutputStage::shortWait() {
-  sleepMs(1);
+  sleepMs(kShortWaitMs);
   return isExiting() || isPaused();
 }
 
@@ -95,7 +112,7 @@ SoundCardOutput::SoundCardOutput(PlayerContext* context) : OutputStage(context) 
   writer_.create(&SoundCardOutput::writerThread, this);
 
   std::string ignored;
-  if (context && context->props && context->props->getProperty("MainWindow", ignored) == 0) {
+  if (context && context->props && context->props->getProperty("MainWindow", ignored) == PropertyManager::kPropertyOk) {
     // This platform has no wave-output mixer: opening it fails as on a
     // machine without one, and the volume operations do nothing.
     log("Cannot open Mixer device.");
@@ -141,14 +158,16 @@ void SoundCardOutput::log(const char* text) {
   if (context_ && context_->log) context_->log->logCategory(LogOutput, "%s", text);
 }
 
+uint8_t SoundCardOutput::silenceByte() const { return secondaryFormat_.wBitsPerSample == 8 ? kSilence8Bit : 0; }
+
 SoundCardOutput::Geometry SoundCardOutput::geometry() {
   std::lock_guard<Mutex> lock(bufferLock_);
   return geometry_;
 }
 
-int32_t SoundCardOutput::bufferState() {
+SoundCardOutput::BufferState SoundCardOutput::bufferState() {
   std::lock_guard<Mutex> lock(bufferLock_);
-  return secondary_ ? state_ : -1;
+  return secondary_ ? state_ : kNoBuffer;
 }
 
 ErrorCode SoundCardOutput::init(const OutputInfo& info) {
@@ -159,7 +178,7 @@ ErrorCode SoundCardOutput::init(const OutputInfo& info) {
 
   HWND window = window_;
   std::string hwnd;
-  if (props_ && props_->getProperty("MainHwnd", hwnd) == 0)
+  if (props_ && props_->getProperty("MainHwnd", hwnd) == PropertyManager::kPropertyOk)
     window = static_cast<HWND>(std::strtoull(hwnd.c_str(), nullptr, 10));
 
   Device& dev = *devices_.front();
@@ -168,13 +187,13 @@ ErrorCode SoundCardOutput::init(const OutputInfo& info) {
   samplesPerFrame_ = info.samplesPerFrame;
   frameBytes_ = static_cast<uint32_t>(info.pcmFrameBytes);
   bytesPerSampleFrame_ = info.bitsPerSample / 8 * info.channels;
-  state_ = 0;
+  state_ = kFilling;
   // A new format replaces the old buffer; left playing it would loop its
   // stale contents under the new one.
   releaseSecondary();
   initialised_ = false;
 
-  if (dev.primaryFormatSet.exchange(1) == 0) {
+  if (!dev.primaryFormatSet.exchange(true)) {
     if (FAILED(dev.ds->SetCooperativeLevel(window, DSSCL_PRIORITY))) {
       log("error cannot set DirectSound DSSCL_PRIORITY Cooperative Level...\n");
       return kError_UnknownErr;
@@ -185,7 +204,7 @@ ErrorCode SoundCardOutput::init(const OutputInfo& info) {
       log("error Creating DirectSound Primary Buffer...\n");
       return kError_UnknownErr;
     }
-    WAVEFORMATEX pf = pcmFormat(44100, 2, 16);
+    WAVEFORMATEX pf = pcmFormat(kPrimaryRate, kPrimaryChannels, kPrimaryBits);
     if (FAILED(primary_->SetFormat(&pf))) {
       log("Cannot Set DirectSound Primary Buffer Format...\n");
       return kError_UnknownErr;
@@ -196,8 +215,8 @@ ErrorCode SoundCardOutput::init(const OutputInfo& info) {
   geometry_.size = kBufferFrames * f;
   geometry_.fullMark = (kBufferFrames - 1) * f;
   geometry_.lowMark = f;
-  geometry_.startMark = 3 * f;
-  geometry_.silenceUnit = 4 * f;
+  geometry_.startMark = kStartFrames * f;
+  geometry_.silenceUnit = kSilenceFrames * f;
 
   secondaryFormat_ = pcmFormat(static_cast<DWORD>(info.sampleRate), static_cast<WORD>(info.channels),
                                static_cast<WORD>(info.bitsPerSample));
@@ -235,14 +254,14 @@ ErrorCode SoundCardOutput::reset(bool flag) {
 void SoundCardOutput::bufferResetLocked() {
   writePos_ = 0;
   lastPlayCursor_ = 0;
-  state_ = 0;
+  state_ = kFilling;
   if (secondary_) {
     secondary_->Stop();
     secondary_->SetCurrentPosition(0);
     void *p1 = nullptr, *p2 = nullptr;
     DWORD n1 = 0, n2 = 0;
     if (SUCCEEDED(secondary_->Lock(0, geometry_.size, &p1, &n1, &p2, &n2, DSBLOCK_ENTIREBUFFER))) {
-      std::memset(p1, secondaryFormat_.wBitsPerSample == 8 ? 0x80 : 0, n1);
+      std::memset(p1, silenceByte(), n1);
       secondary_->Unlock(p1, n1, p2, n2);
     }
   }
@@ -308,13 +327,13 @@ int32_t SoundCardOutput::setVolume(int32_t) { return kMixerInvalidHandle; }
 
 // ---- State machine and writing -----------------------------------------
 
-int32_t SoundCardOutput::runStateMachine() {
+SoundCardOutput::BufferState SoundCardOutput::runStateMachine() {
   std::lock_guard<Mutex> lock(bufferLock_);
   return stateMachineLocked();
 }
 
-int32_t SoundCardOutput::stateMachineLocked() {
-  if (!secondary_) return -1;
+SoundCardOutput::BufferState SoundCardOutput::stateMachineLocked() {
+  if (!secondary_) return kNoBuffer;
   DWORD play = 0, write = 0;
   if (FAILED(secondary_->GetCurrentPosition(&play, &write))) play = lastPlayCursor_;
   const uint32_t size = geometry_.size;
@@ -324,35 +343,36 @@ int32_t SoundCardOutput::stateMachineLocked() {
   bytesPlayed_ += static_cast<int32_t>(played);
   lastPlayCursor_ = play;
   switch (state_) {
-    case 0:
+    case kFilling:
       if (queued > geometry_.startMark) {
         if (playRequested_ && fresh_) secondary_->Play(0, 0, DSBPLAY_LOOPING);
         fresh_ = false;
-        state_ = queued < size ? 1 : 2;
+        state_ = queued < size ? kPlaying : kFull;
       }
       break;
-    case 1:
+    case kPlaying:
       if (queued < geometry_.lowMark) {
         writeLocked(nullptr, geometry_.silenceUnit);
-        state_ = 3;
+        state_ = kDraining;
       } else {
-        state_ = queued < geometry_.fullMark ? 1 : 2;
+        state_ = queued < geometry_.fullMark ? kPlaying : kFull;
       }
       break;
-    case 2:
+    case kFull:
       if (queued < geometry_.lowMark) {
         writeLocked(nullptr, geometry_.silenceUnit);
-        state_ = 3;
+        state_ = kDraining;
       } else if (queued < geometry_.fullMark) {
-        state_ = 1;
+        state_ = kPlaying;
       }
       break;
-    case 3:
+    case kDraining:
       if (queued < geometry_.silenceUnit) {
         bufferResetLocked();
-        state_ = 0;
+        state_ = kFilling;
       }
       break;
+    case kNoBuffer: break;
   }
   return state_;
 }
@@ -369,7 +389,7 @@ int32_t SoundCardOutput::writeLocked(const void* data, uint32_t bytes) {
     log("Exiting DSWriteToSecBuffer with DSound error\n");
     return 0;
   }
-  const uint8_t silence = secondaryFormat_.wBitsPerSample == 8 ? 0x80 : 0;
+  const uint8_t silence = silenceByte();
   const uint8_t* src = static_cast<const uint8_t*>(data);
   if (src)
     std::memcpy(p1, src, n1);
@@ -411,10 +431,10 @@ int32_t SoundCardOutput::write(bool frame) {
 
 void SoundCardOutput::waitForRoomAndWrite() {
   for (;;) {
-    int32_t s = runStateMachine();
-    if (s == 0 || s == 1) break;
+    const BufferState s = runStateMachine();
+    if (s == kFilling || s == kPlaying) break;
     if (isExiting()) return;
-    sleepMs(50);
+    sleepMs(kRoomPollMs);
     if (isExiting()) return;
   }
   write(true);
@@ -470,7 +490,7 @@ void SoundCardOutput::finishSong() {
         // A song shorter than the start mark: start it now.
         secondary_->Play(0, 0, DSBPLAY_LOOPING);
         fresh_ = false;
-        state_ = 1;
+        state_ = kPlaying;
       }
     }
   }
@@ -480,7 +500,7 @@ void SoundCardOutput::finishSong() {
       pauseSem_.wait();
       break;
     }
-    sleepMs(10);
+    sleepMs(kEndPollMs);
     std::lock_guard<Mutex> lock(bufferLock_);
     if (!secondary_) break;
     DWORD play = 0, write = 0;

@@ -83,19 +83,22 @@ class SoundCardOutput : public OutputStage {
   static void setProcessWindow(HWND window);
   static HWND processWindow();
 
+  // States of the buffer state machine; kNoBuffer without a secondary buffer.
+  enum BufferState : int32_t { kNoBuffer = -1, kFilling = 0, kPlaying = 1, kFull = 2, kDraining = 3 };
+
   // Buffer geometry in bytes (after init).
   struct Geometry {
     uint32_t size = 0, fullMark = 0, lowMark = 0, startMark = 0, silenceUnit = 0;
   };
   Geometry geometry();
-  // The state machine's state (-1 without a secondary buffer).
-  int32_t bufferState();
+  // The state machine's state.
+  BufferState bufferState();
   bool isInitialised() const { return initialised_.load(); }
   size_t deviceCount() const { return devices_.size(); }
 
   // Runs the buffer state machine once (tests drive it by hand): the state
-  // after the step, or -1 without a secondary buffer.
-  int32_t runStateMachine();
+  // after the step.
+  BufferState runStateMachine();
 
   // Mixer results (the multimedia mixer's values).
   static constexpr int32_t kMixerInvalidHandle = 5;  // MMSYSERR_INVALHANDLE
@@ -107,7 +110,7 @@ class SoundCardOutput : public OutputStage {
     std::string module;
     std::string description;
     platform::IDirectSound* ds = nullptr;
-    std::atomic<int32_t> primaryFormatSet{0};
+    std::atomic<bool> primaryFormatSet{false};
   };
 
   static BOOL enumerateDevice(platform::GUID* guid, const char* description, const char* module, void* self);
@@ -121,10 +124,12 @@ class SoundCardOutput : public OutputStage {
   // refused) or, for a frame, a failed reservation's code as negative.
   int32_t write(bool frame);
   int32_t writeLocked(const void* data, uint32_t bytes);
-  int32_t stateMachineLocked();
+  BufferState stateMachineLocked();
   void bufferResetLocked();
   void updatePlayTime(int32_t frame);
   void releaseSecondary();
+  // The byte value of silence in the secondary buffer's format.
+  uint8_t silenceByte() const;
   void log(const char* text);
 
   std::vector<std::unique_ptr<Device>> devices_;
@@ -147,7 +152,7 @@ class SoundCardOutput : public OutputStage {
   uint32_t lastPlayCursor_ = 0;
   int32_t bytesPlayed_ = 0;
   int32_t lastFrame_ = -1;
-  int32_t state_ = 0;
+  BufferState state_ = kFilling;
   bool fresh_ = true;
   bool playRequested_ = false;
 

@@ -121,7 +121,7 @@ int Thread::getPriority() const {
   int last = lastIndex_.load();
   if (niceForIndex(last) == nice) return last;
   // Prefer normal, then the levels nearest to it.
-  for (int index : {3, 4, 2, 5, 1, 6, 0}) {
+  for (int index : {kNormal, kAboveNormal, kBelowNormal, kHighest, kLowest, kTimeCritical, kIdle}) {
     if (niceForIndex(index) == nice) return index;
   }
   return nice;
