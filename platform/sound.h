@@ -18,6 +18,7 @@
 // writer never touches memory the device is reading.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -155,6 +156,17 @@ class IDirectSound {
  protected:
   virtual ~IDirectSound() = default;
 };
+
+// Owns one reference to a sound object (a device or a buffer) and gives it
+// back with Release when it goes.
+struct SoundRelease {
+  template <class T>
+  void operator()(T* object) const {
+    object->Release();
+  }
+};
+template <class T>
+using SoundRef = std::unique_ptr<T, SoundRelease>;
 
 // guid is null for the primary sound driver.  Return TRUE to go on.
 using LPDSENUMCALLBACKA = BOOL (*)(GUID* guid, const char* description, const char* module, void* context);

@@ -23,7 +23,7 @@
 namespace {
 
 std::mutex g_playerMutex;
-Player* g_player = nullptr;
+Player* g_player = nullptr;  // published, not owned
 // The usage text is printed once per process.
 std::atomic<bool> g_usagePrinted{false};
 
@@ -50,10 +50,12 @@ bool isUnknownType(int32_t type) {
 
 // ---- Creation ----------------------------------------------------------
 
-Player* Player::getPlayer(PlayerContext* context) {
+std::unique_ptr<Player> Player::create(PlayerContext* context) {
   std::lock_guard<std::mutex> lock(g_playerMutex);
-  if (!g_player) g_player = new Player(context);
-  return g_player;
+  if (g_player) return nullptr;
+  std::unique_ptr<Player> player(new Player(context));
+  g_player = player.get();
+  return player;
 }
 
 Player* Player::current() {
@@ -81,8 +83,7 @@ Player::~Player() {
   }
   if (chain_) {
     chain_->pause();
-    delete chain_;
-    chain_ = nullptr;
+    deleteChain();
   }
   playlist_.reset();
   {
@@ -353,32 +354,31 @@ void Player::propertyChanged(const char* name, const char* value) {
 // ---- Chain -------------------------------------------------------------
 
 void Player::deleteChain() {
-  if (!chain_) return;
-  delete chain_;
-  chain_ = nullptr;
+  lastDecoder_ = nullptr;
+  chain_.reset();
 }
 
 void Player::buildChain(const char* url) {
   deleteChain();
-  auto* input = new LocalFileInput(context_);
-  auto* output = new SoundCardOutput(context_);
-  auto* decoder = new MpegDecoder(context_);
+  auto input = std::make_unique<LocalFileInput>(context_);
+  auto output = std::make_unique<SoundCardOutput>(context_);
+  auto decoder = std::make_unique<MpegDecoder>(context_);
   input->setPropertyManager(this);
   output->setPropertyManager(this);
   decoder->setPropertyManager(this);
-  decoder->setInput(input);
-  decoder->setOutput(output);
-  output->setInput(input);
-  output->setDecoder(decoder);
-  lastDecoder_ = decoder;
+  decoder->setInput(input.get());
+  decoder->setOutput(output.get());
+  MpegDecoder* wiredDecoder = decoder.get();
+  output->setInput(std::move(input));
+  output->setDecoder(std::move(decoder));
   ErrorCode rc = output->setTo(url);
   if (rc != kError_NoErr) {
+    // The output stage takes the rest of the chain with it.
     logMain("Cannot setup the audio decode process: %d\n", rc);
-    delete output;
-    lastDecoder_ = nullptr;
     return;
   }
-  chain_ = output;
+  lastDecoder_ = wiredDecoder;
+  chain_ = std::move(output);
 }
 
 // ---- Dispatch ----------------------------------------------------------

@@ -34,9 +34,9 @@ class UserInterface {
 
 class Player : public EventQueue, public PropertyManager, public PropertyWatcher {
  public:
-  // The one Player, created on the first call with that context.  Later
-  // calls return it whatever context they pass.
-  static Player* getPlayer(PlayerContext* context);
+  // Makes the process's one Player for that context and publishes it as
+  // current(); the caller owns it.  Null while the process has one already.
+  static std::unique_ptr<Player> create(PlayerContext* context);
   // The Player of this process (null when none).
   static Player* current();
 
@@ -171,8 +171,9 @@ class Player : public EventQueue, public PropertyManager, public PropertyWatcher
 
   std::unique_ptr<PlaylistManager> playlist_;
   std::atomic<int32_t> state_{kStopped};
-  // Touched only on the event thread.
-  OutputStage* chain_ = nullptr;
+  // Touched only on the event thread.  The chain's output stage owns the
+  // other two; lastDecoder_ is its decoder.
+  std::unique_ptr<OutputStage> chain_;
   MpegDecoder* lastDecoder_ = nullptr;
   bool quitting_ = false;
   int32_t awaitedAcks_ = 0;

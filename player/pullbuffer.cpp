@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <thread>
 
 #include "player/logfile.h"
@@ -12,18 +13,20 @@ namespace {
 constexpr auto kSpinWait = std::chrono::milliseconds(10);
 
 LogFile* logOf(PlayerContext* context) { return context ? context->log : nullptr; }
+
+// Zeroed bytes for a ring of `size` and its tail; null when memory runs out.
+std::unique_ptr<unsigned char[]> allocateRing(size_t size, size_t overflowSize) {
+  return std::unique_ptr<unsigned char[]>(new (std::nothrow) unsigned char[size + overflowSize + 1]());
+}
 }  // namespace
 
 PullBuffer::PullBuffer(size_t size, size_t overflowSize, PlayerContext* context)
-    : context_(context), overflowSize_(overflowSize), size_(size) {
-  data_ = static_cast<unsigned char*>(std::calloc(size + overflowSize + 1, 1));
-}
+    : context_(context), overflowSize_(overflowSize), size_(size), data_(allocateRing(size, overflowSize)) {}
 
 PullBuffer::~PullBuffer() {
   exit_.store(true);
   std::lock_guard<std::mutex> lock(m_);
-  std::free(data_);
-  data_ = nullptr;
+  data_.reset();
 }
 
 template <class Pred>
@@ -57,7 +60,7 @@ ErrorCode PullBuffer::beginWrite(void*& data, size_t bytes) {
   if (!granted) return kError_BufferTooSmall;
   writeReservation_ = bytes;
   writeOpen_ = true;
-  data = data_ + writeIndex_;
+  data = data_.get() + writeIndex_;
   return kError_NoErr;
 }
 
@@ -65,7 +68,7 @@ ErrorCode PullBuffer::endWrite(size_t bytes) {
   std::lock_guard<std::mutex> lock(m_);
   if (!writeOpen_ || bytes > writeReservation_) return kError_InvalidParam;
   size_t end = writeIndex_ + bytes;
-  if (end > size_) std::memcpy(data_, data_ + size_, end - size_);
+  if (end > size_) std::memcpy(data_.get(), data_.get() + size_, end - size_);
   used_ += bytes;
   writeReservation_ = 0;
   writeOpen_ = false;
@@ -117,11 +120,11 @@ ErrorCode PullBuffer::beginRead(void*& data, size_t bytes) {
                       static_cast<int>(overflowSize_));
       return kError_InvalidParam;
     }
-    std::memcpy(data_ + size_, data_, n);
+    std::memcpy(data_.get() + size_, data_.get(), n);
   }
   readReservation_ = bytes;
   readOpen_ = true;
-  data = data_ + readIndex_;
+  data = data_.get() + readIndex_;
   return kError_NoErr;
 }
 
@@ -188,11 +191,10 @@ ErrorCode PullBuffer::resize(size_t newSize, size_t newOverflowSize) {
   // Nothing may have been read or added beyond the new size meanwhile.
   if (newSize < used_) return kError_BufferTooSmall;
   if (readIndex_ != 0) return kError_InvalidError;
-  auto* fresh = static_cast<unsigned char*>(std::calloc(newSize + newOverflowSize + 1, 1));
+  std::unique_ptr<unsigned char[]> fresh = allocateRing(newSize, newOverflowSize);
   if (!fresh) return kError_OutOfMemory;
-  std::memcpy(fresh, data_, used_);
-  std::free(data_);
-  data_ = fresh;
+  std::memcpy(fresh.get(), data_.get(), used_);
+  data_ = std::move(fresh);
   size_ = newSize;
   overflowSize_ = newOverflowSize;
   writeIndex_ = newSize ? used_ % newSize : 0;

@@ -90,7 +90,8 @@ class PullBuffer {
   size_t readReservation_ = 0;
   bool writeOpen_ = false;
   bool readOpen_ = false;
-  unsigned char* data_;
+  // The ring and its overflow tail (and one spare byte).
+  std::unique_ptr<unsigned char[]> data_;
 };
 
 // A PullBuffer carrying PCM, with events pinned to positions in the stream.

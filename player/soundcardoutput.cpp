@@ -51,15 +51,10 @@ OutputStage::OutputStage(PlayerContext* context) : PipelineUnit(context) {
 OutputStage::~OutputStage() {
   if (decoder_) decoder_->pause();
   if (inputStage_) inputStage_->pause();
-  // The decoder reads the input's buffer: it goes first.
-  delete decoder_;
-  decoder_ = nullptr;
-  delete inputStage_;
-  inputStage_ = nullptr;
 }
 
-void OutputStage::setDecoder(MpegDecoder* decoder) { decoder_ = decoder; }
-void OutputStage::setInput(LocalFileInput* input) { inputStage_ = input; }
+void OutputStage::setDecoder(std::unique_ptr<MpegDecoder> decoder) { decoder_ = std::move(decoder); }
+void OutputStage::setInput(std::unique_ptr<LocalFileInput> input) { inputStage_ = std::move(input); }
 
 EventBuffer* OutputStage::eventBuffer() const { return static_cast<EventBuffer*>(input_); }
 
@@ -126,10 +121,12 @@ BOOL SoundCardOutput::enumerateDevice(GUID* guid, const char* description, const
   if (guid) d->guid = *guid;
   d->module = module ? module : "";
   d->description = description ? description : "";
-  if (FAILED(DirectSoundCreate(guid ? &d->guid : nullptr, &d->ds, nullptr)) || !d->ds) {
+  IDirectSound* ds = nullptr;
+  if (FAILED(DirectSoundCreate(guid ? &d->guid : nullptr, &ds, nullptr)) || !ds) {
     out->log("error creating DirectSound Object...\n");
     return FALSE;
   }
+  d->ds.reset(ds);
   out->devices_.push_back(std::move(d));
   return TRUE;
 }
@@ -138,19 +135,8 @@ SoundCardOutput::~SoundCardOutput() {
   signalExit();
   writer_.join();
   std::lock_guard<Mutex> lock(bufferLock_);
-  if (initialised_) {
-    if (secondary_) {
-      secondary_->Stop();
-      secondary_->Release();
-      secondary_ = nullptr;
-    }
-  }
-  if (primary_) {
-    primary_->Release();
-    primary_ = nullptr;
-  }
-  for (auto& d : devices_)
-    if (d->ds) d->ds->Release();
+  releaseSecondary();
+  primary_.reset();
   devices_.clear();
 }
 
@@ -200,10 +186,12 @@ ErrorCode SoundCardOutput::init(const OutputInfo& info) {
     }
     DSBUFFERDESC pd;
     pd.dwFlags = DSBCAPS_PRIMARYBUFFER;
-    if (FAILED(dev.ds->CreateSoundBuffer(&pd, &primary_, nullptr)) || !primary_) {
+    IDirectSoundBuffer* primary = nullptr;
+    if (FAILED(dev.ds->CreateSoundBuffer(&pd, &primary, nullptr)) || !primary) {
       log("error Creating DirectSound Primary Buffer...\n");
       return kError_UnknownErr;
     }
+    primary_.reset(primary);
     WAVEFORMATEX pf = pcmFormat(kPrimaryRate, kPrimaryChannels, kPrimaryBits);
     if (FAILED(primary_->SetFormat(&pf))) {
       log("Cannot Set DirectSound Primary Buffer Format...\n");
@@ -225,22 +213,20 @@ ErrorCode SoundCardOutput::init(const OutputInfo& info) {
       DSBCAPS_GETCURRENTPOSITION2 | DSBCAPS_GLOBALFOCUS | DSBCAPS_CTRLVOLUME | DSBCAPS_CTRLPAN | DSBCAPS_CTRLFREQUENCY;
   sd.dwBufferBytes = geometry_.size;
   sd.lpwfxFormat = &secondaryFormat_;
-  if (FAILED(dev.ds->CreateSoundBuffer(&sd, &secondary_, nullptr)) || !secondary_) {
-    secondary_ = nullptr;
+  IDirectSoundBuffer* secondary = nullptr;
+  if (FAILED(dev.ds->CreateSoundBuffer(&sd, &secondary, nullptr)) || !secondary) {
     log("error Creating DirectSound Secondary Buffer...\n");
     return kError_UnknownErr;
   }
+  secondary_.reset(secondary);
   initialised_ = true;
   bufferResetLocked();
   return kError_NoErr;
 }
 
 void SoundCardOutput::releaseSecondary() {
-  if (secondary_) {
-    secondary_->Stop();
-    secondary_->Release();
-    secondary_ = nullptr;
-  }
+  if (secondary_) secondary_->Stop();
+  secondary_.reset();
 }
 
 ErrorCode SoundCardOutput::reset(bool flag) {

@@ -33,9 +33,9 @@ class OutputStage : public PipelineUnit {
   virtual int32_t setVolume(int32_t percent) = 0;
   virtual ErrorCode reset(bool flag) = 0;
   virtual ErrorCode changePosition(int32_t frame) = 0;
-  // The output takes ownership of both stages.
-  virtual void setDecoder(MpegDecoder* decoder);
-  virtual void setInput(LocalFileInput* input);
+  // The output owns the chain's other two stages.
+  virtual void setDecoder(std::unique_ptr<MpegDecoder> decoder);
+  virtual void setInput(std::unique_ptr<LocalFileInput> input);
   // Opens the song for the input and the decoder.
   virtual ErrorCode setTo(const char* url);
   // Takes one argument, does nothing.
@@ -46,13 +46,15 @@ class OutputStage : public PipelineUnit {
   virtual void preBufferWait();
   virtual void fillReport();
 
-  MpegDecoder* decoder() const { return decoder_; }
-  LocalFileInput* inputStage() const { return inputStage_; }
+  MpegDecoder* decoder() const { return decoder_.get(); }
+  LocalFileInput* inputStage() const { return inputStage_.get(); }
   EventBuffer* eventBuffer() const;
 
  protected:
-  LocalFileInput* inputStage_ = nullptr;  // owned
-  MpegDecoder* decoder_ = nullptr;        // owned
+  // The decoder reads the input's buffer, so it goes first: members are
+  // destroyed in the reverse of this order.
+  std::unique_ptr<LocalFileInput> inputStage_;
+  std::unique_ptr<MpegDecoder> decoder_;
   int32_t preBufferMs_ = 0;
   PullBuffer* inputPull_ = nullptr;  // the input stage's buffer, for fill reports
   std::time_t lastFillReport_ = 0;
@@ -109,7 +111,7 @@ class SoundCardOutput : public OutputStage {
     platform::GUID guid;
     std::string module;
     std::string description;
-    platform::IDirectSound* ds = nullptr;
+    platform::SoundRef<platform::IDirectSound> ds;
     std::atomic<bool> primaryFormatSet{false};
   };
 
@@ -136,10 +138,10 @@ class SoundCardOutput : public OutputStage {
   bool enumerationError_ = false;
   HWND window_ = 0;
 
-  platform::IDirectSoundBuffer* primary_ = nullptr;
+  platform::SoundRef<platform::IDirectSoundBuffer> primary_;
   // The secondary buffer and everything of the state machine, under bufferLock_.
   Mutex bufferLock_;
-  platform::IDirectSoundBuffer* secondary_ = nullptr;
+  platform::SoundRef<platform::IDirectSoundBuffer> secondary_;
   platform::WAVEFORMATEX secondaryFormat_;
   std::atomic<bool> initialised_{false};
   int32_t bytesPerSampleFrame_ = 0;

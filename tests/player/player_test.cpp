@@ -111,12 +111,12 @@ class PlayerTest : public ::testing::Test {
   void SetUp() override {
     prefs_ = std::make_unique<Preferences>();
     ctx_.prefs = prefs_.get();
-    player_ = Player::getPlayer(&ctx_);
+    player_ = Player::create(&ctx_);
     player_->setTerminationSemaphore(&termination_);
     useCapture(4);
   }
   void TearDown() override {
-    delete player_;
+    player_.reset();
     EXPECT_EQ(Player::current(), nullptr);
     platform::soundUseSdl();
   }
@@ -130,13 +130,13 @@ class PlayerTest : public ::testing::Test {
   std::unique_ptr<Preferences> prefs_;
   PlayerContext ctx_;
   Semaphore termination_{0};
-  Player* player_ = nullptr;
+  std::unique_ptr<Player> player_;
 };
 
 }  // namespace
 
 TEST_F(PlayerTest, SongsPlayInOrderAndRepeatAllWrapsToTheFirst) {
-  TestUI ui(player_);
+  TestUI ui(player_.get());
   std::string list = songList({songPath(), songPath()});
   ASSERT_EQ(player_->run(list.c_str(), &ui), kError_NoErr);
   player_->acceptEvent(std::make_unique<Event>(CMD_Play));
@@ -160,7 +160,7 @@ TEST_F(PlayerTest, SongsPlayInOrderAndRepeatAllWrapsToTheFirst) {
 }
 
 TEST_F(PlayerTest, ASongThatFailsToOpenMakesThePlayerMoveOn) {
-  TestUI ui(player_);
+  TestUI ui(player_.get());
   std::string missing = testenv::freshDir("missing") + "/none.mp3";
   std::string list = songList({missing, songPath()});
   ASSERT_EQ(player_->run(list.c_str(), &ui), kError_NoErr);
@@ -182,7 +182,7 @@ TEST_F(PlayerTest, ASongThatFailsToOpenMakesThePlayerMoveOn) {
 }
 
 TEST_F(PlayerTest, AOneSongListWhoseSongFailsEndsWithPlaylistFinished) {
-  TestUI ui(player_);
+  TestUI ui(player_.get());
   std::string bad = testenv::freshDir("bad") + "/noise.mp3";
   testenv::writeFile(bad, std::string(20000, '\x55'));  // no MPEG frames at all
   std::string list = songList({bad});
@@ -198,7 +198,7 @@ TEST_F(PlayerTest, AOneSongListWhoseSongFailsEndsWithPlaylistFinished) {
 }
 
 TEST_F(PlayerTest, CommandsChangeTheStateAndTellTheInterfaces) {
-  TestUI ui(player_);
+  TestUI ui(player_.get());
   std::string dir = testenv::freshDir("cmd");
   std::string song = longSong(dir, 20);  // long enough to outlast the test
   std::string list = songList({song, song});
@@ -253,7 +253,7 @@ TEST_F(PlayerTest, CommandsChangeTheStateAndTellTheInterfaces) {
 }
 
 TEST_F(PlayerTest, UnknownTypesAreDroppedAndOthersPassedOn) {
-  TestUI ui(player_);
+  TestUI ui(player_.get());
   ASSERT_EQ(player_->run(nullptr, &ui), kError_NoErr);
   struct Case {
     int32_t type;
@@ -276,7 +276,7 @@ TEST_F(PlayerTest, QuitWithoutInterfacesEndsTheThreadAtOnce) {
 }
 
 TEST_F(PlayerTest, QuitWaitsForTheInterfaceAndLaterEventsAreFreedUnhandled) {
-  TestUI ui(player_, /*ackQuit=*/false);
+  TestUI ui(player_.get(), /*ackQuit=*/false);
   std::string list = songList({songPath()});
   ASSERT_EQ(player_->run(list.c_str(), &ui), kError_NoErr);
   player_->acceptEvent(std::make_unique<Event>(CMD_QuitPlayer));
@@ -294,8 +294,7 @@ TEST_F(PlayerTest, QuitWaitsForTheInterfaceAndLaterEventsAreFreedUnhandled) {
   EXPECT_FALSE(freed);
   EXPECT_EQ(player_->state(), Player::kStopped) << "an event after the quit was handled";
   EXPECT_TRUE(platform::soundCaptureTake().empty());
-  delete player_;
-  player_ = nullptr;
+  player_.reset();
   EXPECT_TRUE(freed) << "the event was not freed with the queue";
 }
 
@@ -310,10 +309,10 @@ TEST_F(PlayerTest, RandomCommandSequencesNeitherRaceNorHang) {
   const int kPlayers = 5, kSequences = 40, kLength = 6;  // 200 sequences
   for (int p = 0; p < kPlayers; ++p) {
     if (p > 0) {
-      player_ = Player::getPlayer(&ctx_);
+      player_ = Player::create(&ctx_);
       player_->setTerminationSemaphore(&termination_);
     }
-    TestUI ui(player_);
+    TestUI ui(player_.get());
     ASSERT_EQ(player_->run(list.c_str(), &ui), kError_NoErr);
     for (int s = 0; s < kSequences; ++s) {
       for (int i = 0; i < kLength; ++i) {
@@ -330,10 +329,9 @@ TEST_F(PlayerTest, RandomCommandSequencesNeitherRaceNorHang) {
     ASSERT_TRUE(quit()) << "player " << p << " did not quit: a deadlock?";
     termination_.wait();
     EXPECT_EQ(player_->state(), Player::kStopped);
-    delete player_;
-    player_ = nullptr;
+    player_.reset();
   }
-  player_ = Player::getPlayer(&ctx_);  // for TearDown
+  player_ = Player::create(&ctx_);  // for TearDown
 }
 
 TEST_F(PlayerTest, CommandLineOptions) {

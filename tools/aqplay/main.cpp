@@ -162,7 +162,7 @@ int main(int argc, char** argv) {
   signal(SIGTERM, onSignal);
   signal(SIGHUP, onSignal);
 
-  MusicController* c = MusicController::startMusic(list.c_str(), argc, argv);
+  std::unique_ptr<MusicController> c = MusicController::startMusic(list.c_str(), argc, argv);
   if (!c) return 1;
   if (once) c->player()->playlist()->setRepeatMode(PlaylistManager::kRepeatNone);
 
@@ -261,7 +261,7 @@ int main(int argc, char** argv) {
   }
   if (tty) std::printf("\n");
   restoreTerminal();
-  delete c;  // quits the engine
+  c.reset();  // quits the engine
 
   if (!capturePath.empty()) {
     std::vector<uint8_t> pcm = platform::soundCaptureTake();
