@@ -4,6 +4,7 @@
 // is created at construction but the engine stores nothing there.
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/product.h"
@@ -47,7 +48,8 @@ class MemoryPreferences {
     unsigned char value[kFieldBytes];
   };
   MemoryPreferences() = default;
-  int find(const char* key) const;  // under m_
+  // Under m_: the slot of the key, none when it is missing.
+  std::optional<int> find(const char* key) const;
   ErrorCode store(const char* key, const void* value, size_t bytes);
 
   mutable std::mutex m_;
@@ -70,9 +72,9 @@ class Preferences {
 
   // The start-up values that depend on the current directory, then
   // setDefaults.
-  virtual ErrorCode initialize();
+  virtual void initialize();
   // Every key of the defaults table that is missing gets its default.
-  virtual ErrorCode setDefaults();
+  virtual void setDefaults();
   // Opens or creates the key of another component of the product.
   virtual ErrorCode openComponentPreferences(const char* name);
 

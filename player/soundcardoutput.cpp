@@ -363,7 +363,7 @@ SoundCardOutput::BufferState SoundCardOutput::stateMachineLocked() {
   return state_;
 }
 
-int32_t SoundCardOutput::writeLocked(const void* data, uint32_t bytes) {
+bool SoundCardOutput::writeLocked(const void* data, uint32_t bytes) {
   void *p1 = nullptr, *p2 = nullptr;
   DWORD n1 = 0, n2 = 0;
   HRESULT hr = secondary_->Lock(writePos_, bytes, &p1, &n1, &p2, &n2, 0);
@@ -373,7 +373,7 @@ int32_t SoundCardOutput::writeLocked(const void* data, uint32_t bytes) {
   }
   if (FAILED(hr)) {
     log("Exiting DSWriteToSecBuffer with DSound error\n");
-    return 0;
+    return false;
   }
   const uint8_t silence = silenceByte();
   const uint8_t* src = static_cast<const uint8_t*>(data);
@@ -391,27 +391,21 @@ int32_t SoundCardOutput::writeLocked(const void* data, uint32_t bytes) {
     writePos_ = n2;
   }
   secondary_->Unlock(p1, n1, p2, n2);
-  return static_cast<int32_t>(n1 + n2);
+  return true;
 }
 
-int32_t SoundCardOutput::write(bool frame) {
+bool SoundCardOutput::write(bool frame) {
   EventBuffer* events = eventBuffer();
   void* data = nullptr;
   if (frame) {
-    if (!events) return -kError_NullValueInvalid;
-    ErrorCode rc = events->beginRead(data, frameBytes_);
-    if (rc != kError_NoErr) return -static_cast<int32_t>(rc);
+    if (!events || events->beginRead(data, frameBytes_) != kError_NoErr) return false;
   }
-  int32_t written;
+  bool written = false;
   {
     std::lock_guard<Mutex> lock(bufferLock_);
-    if (!secondary_) {
-      written = 0;
-    } else {
-      written = writeLocked(data, frame ? frameBytes_ : geometry_.silenceUnit);
-    }
+    if (secondary_) written = writeLocked(data, frame ? frameBytes_ : geometry_.silenceUnit);
   }
-  if (frame) events->endRead(written > 0 ? frameBytes_ : 0);
+  if (frame) events->endRead(written ? frameBytes_ : 0);
   return written;
 }
 
@@ -503,22 +497,18 @@ void SoundCardOutput::finishSong() {
 
 void SoundCardOutput::writerThread(void* self) { static_cast<SoundCardOutput*>(self)->writerLoop(); }
 
-ErrorCode SoundCardOutput::handleStreamEvent(std::unique_ptr<Event> event, bool* endThread) {
-  *endThread = false;
-  if (!event) return kError_NoErr;
+SoundCardOutput::StreamEventOutcome SoundCardOutput::handleStreamEvent(std::unique_ptr<Event> event) {
+  if (!event) return StreamEventOutcome::kGoOn;
   switch (event->type()) {
     case kStreamEvent_Format:
-      if (init(static_cast<FormatEvent*>(event.get())->info) != kError_NoErr) {
-        *endThread = true;
-        return kError_InitFailed;
-      }
+      if (init(static_cast<FormatEvent*>(event.get())->info) != kError_NoErr) return StreamEventOutcome::kInitFailed;
       break;
     case kStreamEvent_Reset: reset(true); break;
     case kStreamEvent_FrameMarker: updatePlayTime(static_cast<FrameMarkerEvent*>(event.get())->frame); break;
-    case kStreamEvent_EndOfStream: *endThread = true; return kError_EndOfStream;
+    case kStreamEvent_EndOfStream: return StreamEventOutcome::kSongEnded;
     default: break;
   }
-  return kError_NoErr;
+  return StreamEventOutcome::kGoOn;
 }
 
 void SoundCardOutput::writerLoop() {
@@ -565,12 +555,10 @@ void SoundCardOutput::writerLoop() {
         continue;
       }
       if (rc == kError_EventPending) {
-        bool end = false;
-        ErrorCode hr = handleStreamEvent(events->getEvent(), &end);
-        if (end) {
-          if (hr != kError_EndOfStream) goto exitLoop;  // a failed init
-          finishSong();
-          return;  // quietly: the song is done
+        switch (handleStreamEvent(events->getEvent())) {
+          case StreamEventOutcome::kGoOn: continue;
+          case StreamEventOutcome::kSongEnded: finishSong(); return;  // quietly: the song is done
+          case StreamEventOutcome::kInitFailed: goto exitLoop;
         }
         continue;
       }

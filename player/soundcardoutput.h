@@ -118,14 +118,18 @@ class SoundCardOutput : public OutputStage {
   static BOOL enumerateDevice(platform::GUID* guid, const char* description, const char* module, void* self);
   static void writerThread(void* self);
   void writerLoop();
-  ErrorCode handleStreamEvent(std::unique_ptr<Event> event, bool* endThread);
+  // What an in-band event means for the writer thread.
+  enum class StreamEventOutcome { kGoOn, kSongEnded, kInitFailed };
+  StreamEventOutcome handleStreamEvent(std::unique_ptr<Event> event);
   void waitForRoomAndWrite();
   void finishSong();
   // Writes one PCM frame (frame true) or one silence unit; under bufferLock_
-  // for the buffer part.  Returns the bytes written (0 when the device
-  // refused) or, for a frame, a failed reservation's code as negative.
-  int32_t write(bool frame);
-  int32_t writeLocked(const void* data, uint32_t bytes);
+  // for the buffer part.  False when nothing was written (no frame to
+  // reserve, no buffer, or the device refused).
+  bool write(bool frame);
+  // Writes `bytes` of data (silence when null) at the own write position;
+  // false when the device refused.
+  bool writeLocked(const void* data, uint32_t bytes);
   BufferState stateMachineLocked();
   void bufferResetLocked();
   void updatePlayTime(int32_t frame);
