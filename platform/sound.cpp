@@ -78,8 +78,8 @@ class DirectSoundObject;
 
 class SoundBuffer final : public IDirectSoundBuffer {
  public:
-  SoundBuffer(std::shared_ptr<Core> core, bool primary, DWORD flags, const WAVEFORMATEX& format, DWORD bytes)
-      : core_(std::move(core)), primary_(primary), flags_(flags), format_(format) {
+  SoundBuffer(std::shared_ptr<Core> core, bool primary, const WAVEFORMATEX& format, DWORD bytes)
+      : core_(std::move(core)), primary_(primary), format_(format) {
     if (!primary_) {
       data_.assign(bytes, format_.wBitsPerSample == 8 ? 0x80 : 0);
       staging_.assign(bytes, 0);
@@ -298,7 +298,6 @@ class SoundBuffer final : public IDirectSoundBuffer {
   std::shared_ptr<Core> core_;
   std::atomic<ULONG> refs_{1};
   const bool primary_;
-  const DWORD flags_;
   WAVEFORMATEX format_;
   std::vector<uint8_t> data_;     // what the device plays (under the core's mutex)
   std::vector<uint8_t> staging_;  // what Lock hands out
@@ -365,7 +364,7 @@ class DirectSoundObject final : public IDirectSound {
     *buffer = nullptr;
     if (desc->dwFlags & DSBCAPS_PRIMARYBUFFER) {
       if (desc->dwBufferBytes != 0 || desc->lpwfxFormat) return DSERR_INVALIDPARAM;
-      *buffer = new SoundBuffer(core_, true, desc->dwFlags, WAVEFORMATEX{}, 0);
+      *buffer = new SoundBuffer(core_, true, WAVEFORMATEX{}, 0);
       return DS_OK;
     }
     if (!desc->lpwfxFormat || !isValidPcmFormat(*desc->lpwfxFormat)) return DSERR_BADFORMAT;
@@ -374,7 +373,7 @@ class DirectSoundObject final : public IDirectSound {
     if (desc->dwBufferBytes < DSBSIZE_MIN || desc->dwBufferBytes > DSBSIZE_MAX || bytes == 0) return DSERR_INVALIDPARAM;
     if (core_->capture && captureOptions().failSecondary) return DSERR_ALLOCATED;
     if (!core_->openOutput()) return DSERR_NODRIVER;
-    *buffer = new SoundBuffer(core_, false, desc->dwFlags, f, bytes);
+    *buffer = new SoundBuffer(core_, false, f, bytes);
     return DS_OK;
   }
 

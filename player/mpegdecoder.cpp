@@ -160,29 +160,29 @@ void MpegDecoder::logDecode(const char* format, ...) {
   } while (0)
 
 int32_t MpegDecoder::frameBytes() const {
-  std::lock_guard<std::mutex> lock(streamM_);
+  platform::CheckedLock lock(streamM_);
   return frameBytes_;
 }
 
 int32_t MpegDecoder::bitrate() const {
-  std::lock_guard<std::mutex> lock(streamM_);
+  platform::CheckedLock lock(streamM_);
   return bitrate_;
 }
 
 MpegHeader MpegDecoder::header() const {
-  std::lock_guard<std::mutex> lock(streamM_);
+  platform::CheckedLock lock(streamM_);
   return header_;
 }
 
 bool MpegDecoder::vbrHeader(XingVbrHeader& out) const {
-  std::lock_guard<std::mutex> lock(streamM_);
+  platform::CheckedLock lock(streamM_);
   if (!vbr_) return false;
   out = *vbr_;
   return true;
 }
 
 OutputInfo MpegDecoder::outputInfo() const {
-  std::lock_guard<std::mutex> lock(streamM_);
+  platform::CheckedLock lock(streamM_);
   return outputInfo_;
 }
 
@@ -308,7 +308,7 @@ ErrorCode MpegDecoder::headerSearch(Source& source) {
     }
     source.release(0);
     if (count == 3) {
-      std::lock_guard<std::mutex> lock(streamM_);
+      platform::CheckedLock lock(streamM_);
       header_ = reference;
       frameBytes_ = firstBytes;
       bitrate_ = firstBitrate;
@@ -362,7 +362,7 @@ ErrorCode MpegDecoder::statisticsFrom(Source* source, bool haveFile, int32_t fil
     size_t length = 0;
     s.fileSize = inputStage_->getLength(length) == kError_NoErr ? static_cast<int32_t>(length) : 0;
   }
-  std::lock_guard<std::mutex> lock(streamM_);
+  platform::CheckedLock lock(streamM_);
   s.sampleRate = statisticsSampleRate(header_);
   s.layer = header_.layerOption >= 1 && header_.layerOption <= 3 ? 4 - header_.layerOption : 0;
   s.msPerFrame = s.sampleRate ? samplesPerFrame(header_) * 1000.0f / static_cast<float>(s.sampleRate) : 0;
@@ -388,7 +388,7 @@ ErrorCode MpegDecoder::extractMediaInfo() {
   auto media = std::make_unique<MediaInfoEvent>(url, s.totalSeconds);
   auto info = std::make_unique<MpegInfoEvent>();
   {
-    std::lock_guard<std::mutex> lock(streamM_);
+    platform::CheckedLock lock(streamM_);
     info->totalFrames = s.totalFrames;
     info->secondsPerFrame = s.msPerFrame * 0.001f;
     info->frameBytes = frameBytes_;
@@ -470,9 +470,8 @@ ErrorCode MpegDecoder::initDecoder() {
     return rc;
   }
   {
-    std::lock_guard<std::mutex> lock(streamM_);
+    platform::CheckedLock lock(streamM_);
     outputInfo_ = out;
-    pcmFrameBytes_ = out.pcmFrameBytes;
   }
   return eventBuffer_->acceptEvent(std::make_unique<FormatEvent>(out));
 }
@@ -481,7 +480,7 @@ ErrorCode MpegDecoder::changePosition(int32_t frame) {
   if (frame < 0) frame = 0;
   long position = 0;
   {
-    std::lock_guard<std::mutex> lock(streamM_);
+    platform::CheckedLock lock(streamM_);
     if (frameBytes_ <= 0) return kError_SeekFailed;  // the stream is not known yet
     bool useToc = vbr_ && (vbr_->flags & XingVbrHeader::kTocFlag) && (vbr_->flags & XingVbrHeader::kFramesFlag) &&
                   vbr_->frames > 0;
@@ -547,7 +546,7 @@ void MpegDecoder::decodeLoop() {
 
 void MpegDecoder::frameLoop() {
   EventBuffer* out = eventBuffer_.get();
-  const size_t pcmBytes = static_cast<size_t>(pcmFrameBytes_);
+  const size_t pcmBytes = static_cast<size_t>(outputInfo().pcmFrameBytes);
   MpegHeader header = this->header();
   const int32_t frameBytes = this->frameBytes();
   InputSource source(*this);

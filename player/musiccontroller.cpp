@@ -24,8 +24,8 @@ struct MusicEngine {
 };
 
 namespace {
-std::mutex g_engineMutex;
-std::unique_ptr<MusicEngine> g_engine;
+platform::CheckedMutex g_engineMutex;
+std::unique_ptr<MusicEngine> g_engine LM_GUARDED_BY(g_engineMutex);
 }  // namespace
 
 void processArguments(int32_t* argc, char*** argv) {
@@ -63,7 +63,7 @@ std::unique_ptr<MusicController> MusicController::startMusic(const char* songLis
   for (const char* p = songList; *p; p += std::strlen(p) + 1) list.append(p, std::strlen(p) + 1);
   list.push_back('\0');
 
-  std::lock_guard<std::mutex> lock(g_engineMutex);
+  platform::CheckedLock lock(g_engineMutex);
   const bool fresh = g_engine == nullptr;
   if (fresh) {
     auto e = std::make_unique<MusicEngine>();
@@ -96,7 +96,7 @@ std::unique_ptr<MusicController> MusicController::startMusic(const char* songLis
 MusicController::MusicController(MusicEngine* engine) : engine_(engine) {}
 
 MusicController::~MusicController() {
-  std::lock_guard<std::mutex> lock(g_engineMutex);
+  platform::CheckedLock lock(g_engineMutex);
   MusicEngine* e = engine_;
   if (--e->controllers > 0) {
     e->player->removeUI(this);
@@ -133,7 +133,7 @@ void MusicController::openFiles(const std::vector<std::string>& paths) {
 
 void MusicController::copyStatus(MusicStatus* out) {
   if (!out) return;
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   // The same song: the same place in the list, frame length and URL (two
   // songs at the same place of a replaced list differ only by the last).
   if (out->playlistIndex == status_.playlistIndex && out->secondsPerFrame == status_.secondsPerFrame &&
@@ -148,14 +148,14 @@ void MusicController::copyStatus(MusicStatus* out) {
 }
 
 void MusicController::setListener(std::function<void(const Event&)> listener) {
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   listener_ = std::move(listener);
 }
 
 ErrorCode MusicController::acceptEvent(const Event& event) {
   std::function<void(const Event&)> listener;
   {
-    std::lock_guard<std::mutex> lock(m_);
+    platform::CheckedLock lock(m_);
     switch (event.type()) {
       case INFO_MediaInfo: {
         const auto& m = static_cast<const MediaInfoEvent&>(event);

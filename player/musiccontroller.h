@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/threadannotations.h"
 #include "platform/wintypes.h"
 #include "player/event.h"
 #include "player/player.h"
@@ -78,9 +78,9 @@ class MusicController : public UserInterface {
   explicit MusicController(MusicEngine* engine);
 
   MusicEngine* engine_;
-  std::mutex m_;
-  MusicStatus status_;
-  std::function<void(const Event&)> listener_;
+  platform::CheckedMutex m_;
+  MusicStatus status_ LM_GUARDED_BY(m_);
+  std::function<void(const Event&)> listener_ LM_GUARDED_BY(m_);
 };
 
 // The process's own command line (from /proc/self/cmdline), kept for the

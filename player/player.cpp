@@ -22,8 +22,8 @@
 
 namespace {
 
-std::mutex g_playerMutex;
-Player* g_player = nullptr;  // published, not owned
+platform::CheckedMutex g_playerMutex;
+Player* g_player LM_GUARDED_BY(g_playerMutex) = nullptr;  // published, not owned
 // The usage text is printed once per process.
 std::atomic<bool> g_usagePrinted{false};
 
@@ -51,7 +51,7 @@ bool isUnknownType(int32_t type) {
 // ---- Creation ----------------------------------------------------------
 
 std::unique_ptr<Player> Player::create(PlayerContext* context) {
-  std::lock_guard<std::mutex> lock(g_playerMutex);
+  platform::CheckedLock lock(g_playerMutex);
   if (g_player) return nullptr;
   std::unique_ptr<Player> player(new Player(context));
   g_player = player.get();
@@ -59,7 +59,7 @@ std::unique_ptr<Player> Player::create(PlayerContext* context) {
 }
 
 Player* Player::current() {
-  std::lock_guard<std::mutex> lock(g_playerMutex);
+  platform::CheckedLock lock(g_playerMutex);
   return g_player;
 }
 
@@ -87,7 +87,7 @@ Player::~Player() {
   }
   playlist_.reset();
   {
-    std::lock_guard<std::mutex> lock(queueMutex_);
+    platform::CheckedLock lock(queueMutex_);
     queue_.clear();  // events posted after the quit are freed, never handled
   }
   if (context_) {
@@ -96,7 +96,7 @@ Player::~Player() {
     if (context_->props == this) context_->props = nullptr;
     context_->plm = nullptr;
   }
-  std::lock_guard<std::mutex> lock(g_playerMutex);
+  platform::CheckedLock lock(g_playerMutex);
   if (g_player == this) g_player = nullptr;
 }
 
@@ -194,13 +194,13 @@ bool Player::setArgs(int32_t argc, char** argv) {
 
 ErrorCode Player::registerUI(UserInterface* ui) {
   if (!ui) return kError_NullObject;
-  std::lock_guard<std::mutex> lock(uiMutex_);
+  platform::CheckedLock lock(uiMutex_);
   uis_.push_back(ui);
   return kError_NoErr;
 }
 
 ErrorCode Player::removeUI(UserInterface* ui) {
-  std::lock_guard<std::mutex> lock(uiMutex_);
+  platform::CheckedLock lock(uiMutex_);
   for (auto it = uis_.begin(); it != uis_.end(); ++it) {
     if (*it == ui) {
       uis_.erase(it);
@@ -215,7 +215,7 @@ ErrorCode Player::run(const char* songList, UserInterface* ui) {
   std::vector<std::string> paths;
   if (songList)
     for (const char* p = songList; *p; p += std::strlen(p) + 1) paths.emplace_back(p);
-  std::lock_guard<std::mutex> lock(runMutex_);
+  platform::CheckedLock lock(runMutex_);
   if (threadStarted_) {
     // One thread serves the queue.  It may be using the playlist right
     // now, so the new list goes in on that thread, before what follows.
@@ -257,7 +257,7 @@ void Player::replacePlaylist(const std::vector<std::string>& paths) {
 ErrorCode Player::acceptEvent(std::unique_ptr<Event> event) {
   if (!event) return kError_InvalidParam;
   {
-    std::lock_guard<std::mutex> lock(queueMutex_);
+    platform::CheckedLock lock(queueMutex_);
     queue_.push_back(std::move(event));
   }
   queueSem_.signal();
@@ -267,7 +267,7 @@ ErrorCode Player::acceptEvent(std::unique_ptr<Event> event) {
 void Player::post(EventType type) { acceptEvent(std::make_unique<Event>(type)); }
 
 std::unique_ptr<Event> Player::takeEvent() {
-  std::lock_guard<std::mutex> lock(queueMutex_);
+  platform::CheckedLock lock(queueMutex_);
   if (queue_.empty()) return nullptr;
   std::unique_ptr<Event> e = std::move(queue_.front());
   queue_.pop_front();
@@ -288,7 +288,7 @@ void Player::eventLoop() {
 }
 
 void Player::sendToUI(const Event& event) {
-  std::lock_guard<std::mutex> lock(uiMutex_);
+  platform::CheckedLock lock(uiMutex_);
   if (uiClosed_) return;
   // The interfaces copy what they need; the Player keeps the event.
   for (UserInterface* ui : uis_) ui->acceptEvent(event);
@@ -302,7 +302,7 @@ void Player::notify(EventType type) { sendToUI(Event(type)); }
 
 int32_t Player::getProperty(const char* name, std::string& value) {
   if (!name) return kPropertyNone;
-  std::lock_guard<std::mutex> lock(propsMutex_);
+  platform::CheckedLock lock(propsMutex_);
   auto it = props_.find(name);
   if (it == props_.end() || !it->second.present) return kPropertyNone;
   value = it->second.value;
@@ -314,7 +314,7 @@ int32_t Player::setProperty(const char* name, const char* value) {
   std::vector<PropertyWatcher*> watchers;
   std::string v = value ? value : "";
   {
-    std::lock_guard<std::mutex> lock(propsMutex_);
+    platform::CheckedLock lock(propsMutex_);
     Property& p = props_[name];
     p.value = v;
     p.present = true;
@@ -326,14 +326,14 @@ int32_t Player::setProperty(const char* name, const char* value) {
 
 int32_t Player::registerWatcher(const char* name, PropertyWatcher* watcher) {
   if (!name || !watcher) return kPropertyNone;
-  std::lock_guard<std::mutex> lock(propsMutex_);
+  platform::CheckedLock lock(propsMutex_);
   props_[name].watchers.push_back(watcher);
   return kPropertyOk;
 }
 
 int32_t Player::removeWatcher(const char* name, PropertyWatcher* watcher) {
   if (!name) return kPropertyNone;
-  std::lock_guard<std::mutex> lock(propsMutex_);
+  platform::CheckedLock lock(propsMutex_);
   auto it = props_.find(name);
   if (it == props_.end()) return kPropertyNone;
   auto& w = it->second.watchers;
@@ -621,7 +621,7 @@ void Player::handleSongEnd(bool error) {
 bool Player::handleQuit() {
   handleStop();
   quitting_ = true;
-  std::unique_lock<std::mutex> lock(uiMutex_);
+  platform::CheckedLock lock(uiMutex_);
   const int32_t count = uiClosed_ ? 0 : static_cast<int32_t>(uis_.size());
   if (!uiClosed_) {
     const Event quit(INFO_QuitRequest);
@@ -641,7 +641,7 @@ bool Player::handleQuitAcknowledged() {
   if (!quitting_) return false;
   if (--awaitedAcks_ > 0) return false;
   {
-    std::lock_guard<std::mutex> lock(uiMutex_);
+    platform::CheckedLock lock(uiMutex_);
     uiClosed_ = true;
   }
   if (termination_) termination_->signal();
@@ -651,7 +651,7 @@ bool Player::handleQuitAcknowledged() {
 void Player::handleMediaInfo(MediaInfoEvent& info) {
   info.playlistIndex = playlist_->currentIndex() + 1;
   info.playlistLength = playlist_->count();
-  std::lock_guard<std::mutex> lock(uiMutex_);
+  platform::CheckedLock lock(uiMutex_);
   if (uiClosed_) return;
   for (UserInterface* ui : uis_) {
     ui->acceptEvent(info);

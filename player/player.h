@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/threadannotations.h"
 #include "player/event.h"
 #include "player/playercontext.h"
 #include "player/playerevents.h"
@@ -158,16 +159,17 @@ class Player : public EventQueue, public PropertyManager, public PropertyWatcher
     bool present = false;
     std::vector<PropertyWatcher*> watchers;
   };
-  std::mutex propsMutex_;
-  std::map<std::string, Property> props_;
+  platform::CheckedMutex propsMutex_;
+  std::map<std::string, Property> props_ LM_GUARDED_BY(propsMutex_);
 
-  std::mutex queueMutex_;
-  std::deque<std::unique_ptr<Event>> queue_;
+  platform::CheckedMutex queueMutex_;
+  std::deque<std::unique_ptr<Event>> queue_ LM_GUARDED_BY(queueMutex_);
   Semaphore queueSem_{0};
 
-  std::mutex uiMutex_;
-  std::vector<UserInterface*> uis_;
-  bool uiClosed_ = false;  // after quit no notification reaches any interface
+  platform::CheckedMutex uiMutex_;
+  std::vector<UserInterface*> uis_ LM_GUARDED_BY(uiMutex_);
+  // After quit no notification reaches any interface.
+  bool uiClosed_ LM_GUARDED_BY(uiMutex_) = false;
 
   std::unique_ptr<PlaylistManager> playlist_;
   std::atomic<int32_t> state_{kStopped};
@@ -183,7 +185,7 @@ class Player : public EventQueue, public PropertyManager, public PropertyWatcher
   bool autoplay_ = true;
 
   Thread thread_;
-  std::mutex runMutex_;
+  platform::CheckedMutex runMutex_;  // serialises run
   std::atomic<bool> threadStarted_{false};
   std::atomic<bool> threadEnded_{false};
   std::atomic<bool> terminate_{false};

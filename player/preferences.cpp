@@ -92,7 +92,7 @@ std::optional<int> MemoryPreferences::find(const char* key) const {
 
 ErrorCode MemoryPreferences::getString(const char* key, char* out, uint32_t* length) const {
   if (!key || !out || !length) return kError_InvalidParam;
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   const std::optional<int> i = find(key);
   if (!i) return kError_NoPrefValue;
   const char* value = reinterpret_cast<const char*>(slots_[*i].value);
@@ -110,7 +110,7 @@ ErrorCode MemoryPreferences::getString(const char* key, char* out, uint32_t* len
 
 ErrorCode MemoryPreferences::getInt32(const char* key, int32_t* value) const {
   if (!key || !value) return kError_InvalidParam;
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   const std::optional<int> i = find(key);
   if (!i) return kError_NoPrefValue;
   std::memcpy(value, slots_[*i].value, sizeof(int32_t));
@@ -128,7 +128,7 @@ ErrorCode MemoryPreferences::getBoolean(const char* key, bool* value) const {
 ErrorCode MemoryPreferences::store(const char* key, const void* value, size_t bytes) {
   if (!key || std::strlen(key) >= static_cast<size_t>(kFieldBytes)) return kError_InvalidParam;
   if (bytes > static_cast<size_t>(kFieldBytes)) return kError_BufferTooSmall;
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   std::optional<int> found = find(key);
   if (!found) {
     if (count_ >= kSlots) return kError_BufferTooSmall;
@@ -153,17 +153,17 @@ ErrorCode MemoryPreferences::setBoolean(const char* key, bool value) { return se
 
 bool MemoryPreferences::contains(const char* key) const {
   if (!key) return false;
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   return find(key).has_value();
 }
 
 int MemoryPreferences::count() const {
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   return count_;
 }
 
 void MemoryPreferences::clear() {
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   count_ = 0;
 }
 

@@ -59,7 +59,7 @@ void OutputStage::setInput(std::unique_ptr<LocalFileInput> input) { inputStage_ 
 EventBuffer* OutputStage::eventBuffer() const { return static_cast<EventBuffer*>(input_); }
 
 ErrorCode OutputStage::setTo(const char* url) {
-  std::lock_guard<Mutex> lock(chainMutex_);
+  MutexLock lock(chainMutex_);
   if (!inputStage_ || !decoder_) return kError_NullValueInvalid;
   ErrorCode rc = inputStage_->setTo(url);
   if (rc != kError_NoErr) return rc;
@@ -134,7 +134,7 @@ BOOL SoundCardOutput::enumerateDevice(GUID* guid, const char* description, const
 SoundCardOutput::~SoundCardOutput() {
   signalExit();
   writer_.join();
-  std::lock_guard<Mutex> lock(bufferLock_);
+  MutexLock lock(bufferLock_);
   releaseSecondary();
   primary_.reset();
   devices_.clear();
@@ -147,12 +147,12 @@ void SoundCardOutput::log(const char* text) {
 uint8_t SoundCardOutput::silenceByte() const { return secondaryFormat_.wBitsPerSample == 8 ? kSilence8Bit : 0; }
 
 SoundCardOutput::Geometry SoundCardOutput::geometry() {
-  std::lock_guard<Mutex> lock(bufferLock_);
+  MutexLock lock(bufferLock_);
   return geometry_;
 }
 
 SoundCardOutput::BufferState SoundCardOutput::bufferState() {
-  std::lock_guard<Mutex> lock(bufferLock_);
+  MutexLock lock(bufferLock_);
   return secondary_ ? state_ : kNoBuffer;
 }
 
@@ -168,7 +168,7 @@ ErrorCode SoundCardOutput::init(const OutputInfo& info) {
     window = static_cast<HWND>(std::strtoull(hwnd.c_str(), nullptr, 10));
 
   Device& dev = *devices_.front();
-  std::lock_guard<Mutex> lock(bufferLock_);
+  MutexLock lock(bufferLock_);
   sampleRate_ = info.sampleRate;
   samplesPerFrame_ = info.samplesPerFrame;
   frameBytes_ = static_cast<uint32_t>(info.pcmFrameBytes);
@@ -231,7 +231,7 @@ void SoundCardOutput::releaseSecondary() {
 
 ErrorCode SoundCardOutput::reset(bool flag) {
   if (flag) {
-    std::lock_guard<Mutex> lock(bufferLock_);
+    MutexLock lock(bufferLock_);
     if (secondary_) bufferResetLocked();
   }
   return kError_NoErr;
@@ -261,7 +261,7 @@ ErrorCode SoundCardOutput::clear() {
 
 void SoundCardOutput::pause() {
   {
-    std::lock_guard<Mutex> lock(bufferLock_);
+    MutexLock lock(bufferLock_);
     if (secondary_) secondary_->Stop();
     playRequested_ = false;
     fresh_ = false;
@@ -273,7 +273,7 @@ void SoundCardOutput::pause() {
 
 void SoundCardOutput::resume() {
   {
-    std::lock_guard<Mutex> lock(bufferLock_);
+    MutexLock lock(bufferLock_);
     playRequested_ = true;
     if (secondary_ && !fresh_) secondary_->Play(0, 0, DSBPLAY_LOOPING);
   }
@@ -290,7 +290,7 @@ void SoundCardOutput::resume() {
 ErrorCode SoundCardOutput::changePosition(int32_t frame) {
   if (inputStage_ && inputStage_->isStreaming()) return kError_FileSeekNotSupported;
   if (!inputStage_ || !decoder_) return kError_NullValueInvalid;
-  std::lock_guard<Mutex> lock(chainMutex_);
+  MutexLock lock(chainMutex_);
   const bool wasPaused = isPaused();
   pause();
   decoder_->pause();
@@ -314,7 +314,7 @@ int32_t SoundCardOutput::setVolume(int32_t) { return kMixerInvalidHandle; }
 // ---- State machine and writing -----------------------------------------
 
 SoundCardOutput::BufferState SoundCardOutput::runStateMachine() {
-  std::lock_guard<Mutex> lock(bufferLock_);
+  MutexLock lock(bufferLock_);
   return stateMachineLocked();
 }
 
@@ -402,7 +402,7 @@ bool SoundCardOutput::write(bool frame) {
   }
   bool written = false;
   {
-    std::lock_guard<Mutex> lock(bufferLock_);
+    MutexLock lock(bufferLock_);
     if (secondary_) written = writeLocked(data, frame ? frameBytes_ : geometry_.silenceUnit);
   }
   if (frame) events->endRead(written ? frameBytes_ : 0);
@@ -423,7 +423,7 @@ void SoundCardOutput::waitForRoomAndWrite() {
 void SoundCardOutput::updatePlayTime(int32_t frame) {
   float seconds;
   {
-    std::lock_guard<Mutex> lock(bufferLock_);
+    MutexLock lock(bufferLock_);
     if (frame != lastFrame_ + 1) bytesPlayed_ = bytesPerSampleFrame_ * samplesPerFrame_ * frame;
     lastFrame_ = frame;
     const int32_t perSecond = bytesPerSampleFrame_ * sampleRate_;
@@ -457,7 +457,7 @@ void SoundCardOutput::finishSong() {
   // cursor: a late look at the cursor then never replays old sound.
   uint32_t pcmLeft = 0, played = 0;
   {
-    std::lock_guard<Mutex> lock(bufferLock_);
+    MutexLock lock(bufferLock_);
     if (secondary_) {
       DWORD play = 0, write = 0;
       if (FAILED(secondary_->GetCurrentPosition(&play, &write))) play = lastPlayCursor_;
@@ -481,7 +481,7 @@ void SoundCardOutput::finishSong() {
       break;
     }
     sleepMs(kEndPollMs);
-    std::lock_guard<Mutex> lock(bufferLock_);
+    MutexLock lock(bufferLock_);
     if (!secondary_) break;
     DWORD play = 0, write = 0;
     if (FAILED(secondary_->GetCurrentPosition(&play, &write))) break;

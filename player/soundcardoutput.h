@@ -129,38 +129,40 @@ class SoundCardOutput : public OutputStage {
   bool write(bool frame);
   // Writes `bytes` of data (silence when null) at the own write position;
   // false when the device refused.
-  bool writeLocked(const void* data, uint32_t bytes);
-  BufferState stateMachineLocked();
-  void bufferResetLocked();
+  bool writeLocked(const void* data, uint32_t bytes) LM_REQUIRES(bufferLock_);
+  BufferState stateMachineLocked() LM_REQUIRES(bufferLock_);
+  void bufferResetLocked() LM_REQUIRES(bufferLock_);
   void updatePlayTime(int32_t frame);
-  void releaseSecondary();
+  void releaseSecondary() LM_REQUIRES(bufferLock_);
   // The byte value of silence in the secondary buffer's format.
-  uint8_t silenceByte() const;
+  uint8_t silenceByte() const LM_REQUIRES(bufferLock_);
   void log(const char* text);
 
   std::vector<std::unique_ptr<Device>> devices_;
   bool enumerationError_ = false;
   HWND window_ = 0;
 
-  platform::SoundRef<platform::IDirectSoundBuffer> primary_;
-  // The secondary buffer and everything of the state machine, under bufferLock_.
+  // The buffers, the stream format and everything of the state machine.
   Mutex bufferLock_;
-  platform::SoundRef<platform::IDirectSoundBuffer> secondary_;
-  platform::WAVEFORMATEX secondaryFormat_;
+  platform::SoundRef<platform::IDirectSoundBuffer> primary_ LM_GUARDED_BY(bufferLock_);
+  platform::SoundRef<platform::IDirectSoundBuffer> secondary_ LM_GUARDED_BY(bufferLock_);
+  platform::WAVEFORMATEX secondaryFormat_ LM_GUARDED_BY(bufferLock_);
   std::atomic<bool> initialised_{false};
-  int32_t bytesPerSampleFrame_ = 0;
-  int32_t sampleRate_ = 0;
-  int32_t samplesPerFrame_ = 0;
+  int32_t bytesPerSampleFrame_ LM_GUARDED_BY(bufferLock_) = 0;
+  int32_t sampleRate_ LM_GUARDED_BY(bufferLock_) = 0;
+  int32_t samplesPerFrame_ LM_GUARDED_BY(bufferLock_) = 0;
+  // Set by init and read by the writer thread, which is the thread that
+  // runs init while it plays.
   uint32_t frameBytes_ = 0;
-  Geometry geometry_;
-  uint32_t writePos_ = 0;
-  uint32_t lastQueued_ = 0;
-  uint32_t lastPlayCursor_ = 0;
-  int32_t bytesPlayed_ = 0;
-  int32_t lastFrame_ = -1;
-  BufferState state_ = kFilling;
-  bool fresh_ = true;
-  bool playRequested_ = false;
+  Geometry geometry_ LM_GUARDED_BY(bufferLock_);
+  uint32_t writePos_ LM_GUARDED_BY(bufferLock_) = 0;
+  uint32_t lastQueued_ LM_GUARDED_BY(bufferLock_) = 0;
+  uint32_t lastPlayCursor_ LM_GUARDED_BY(bufferLock_) = 0;
+  int32_t bytesPlayed_ LM_GUARDED_BY(bufferLock_) = 0;
+  int32_t lastFrame_ LM_GUARDED_BY(bufferLock_) = -1;
+  BufferState state_ LM_GUARDED_BY(bufferLock_) = kFilling;
+  bool fresh_ LM_GUARDED_BY(bufferLock_) = true;
+  bool playRequested_ LM_GUARDED_BY(bufferLock_) = false;
 
   Thread writer_;
 };
