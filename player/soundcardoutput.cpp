@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <thread>
 
 #include "player/localfileinput.h"
@@ -453,19 +454,17 @@ void SoundCardOutput::finishSong() {
     events->endRead(0);
     waitForRoomAndWrite();
   }
-  // Silence behind the last sound, all the way round to just before the
-  // cursor: a late look at the cursor then never replays old sound.
+  // The buffer loops: once the cursor has passed the last sample it plays
+  // whatever lies behind it, which at the end of a long song is the sound
+  // of 0.8 s before.  So silence follows the last sample, written as the
+  // cursor frees room, and the buffer is stopped before the end is told.
   uint32_t pcmLeft = 0, played = 0;
   {
     MutexLock lock(bufferLock_);
     if (secondary_) {
-      DWORD play = 0, write = 0;
-      if (FAILED(secondary_->GetCurrentPosition(&play, &write))) play = lastPlayCursor_;
-      const uint32_t size = geometry_.size;
-      bytesPlayed_ += static_cast<int32_t>((play + size - lastPlayCursor_) % size);
-      lastPlayCursor_ = play;
-      pcmLeft = (writePos_ + size - play) % size;
-      if (size - pcmLeft > geometry_.lowMark) writeLocked(nullptr, size - pcmLeft - geometry_.lowMark);
+      advanceCursorLocked();
+      pcmLeft = (writePos_ + geometry_.size - lastPlayCursor_) % geometry_.size;
+      silenceBehindCursorLocked();
       if (pcmLeft > 0 && playRequested_ && fresh_) {
         // A song shorter than the start mark: start it now.
         secondary_->Play(0, 0, DSBPLAY_LOOPING);
@@ -483,14 +482,34 @@ void SoundCardOutput::finishSong() {
     sleepMs(kEndPollMs);
     MutexLock lock(bufferLock_);
     if (!secondary_) break;
-    DWORD play = 0, write = 0;
-    if (FAILED(secondary_->GetCurrentPosition(&play, &write))) break;
-    const uint32_t d = (play + geometry_.size - lastPlayCursor_) % geometry_.size;
-    bytesPlayed_ += static_cast<int32_t>(d);
-    lastPlayCursor_ = play;
-    played += d;
+    const std::optional<uint32_t> d = advanceCursorLocked();
+    if (!d) break;
+    played += *d;
+    if (played < pcmLeft) silenceBehindCursorLocked();
+  }
+  {
+    MutexLock lock(bufferLock_);
+    if (secondary_) secondary_->Stop();
   }
   if (!isExiting() && target_) target_->acceptEvent(std::make_unique<Event>(INFO_SongFinished));
+}
+
+std::optional<uint32_t> SoundCardOutput::advanceCursorLocked() {
+  DWORD play = 0, write = 0;
+  if (FAILED(secondary_->GetCurrentPosition(&play, &write))) return std::nullopt;
+  const uint32_t d = (play + geometry_.size - lastPlayCursor_) % geometry_.size;
+  bytesPlayed_ += static_cast<int32_t>(d);
+  lastPlayCursor_ = play;
+  return d;
+}
+
+void SoundCardOutput::silenceBehindCursorLocked() {
+  // Up to one low mark short of the cursor, so that the write position
+  // never meets it (a full buffer would then look empty).
+  const uint32_t size = geometry_.size;
+  const uint32_t queued = (writePos_ + size - lastPlayCursor_) % size;
+  const uint32_t room = size - queued;
+  if (room > geometry_.lowMark) writeLocked(nullptr, room - geometry_.lowMark);
 }
 
 // ---- Writer thread -----------------------------------------------------

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -132,6 +133,11 @@ class SoundCardOutput : public OutputStage {
   bool writeLocked(const void* data, uint32_t bytes) LM_REQUIRES(bufferLock_);
   BufferState stateMachineLocked() LM_REQUIRES(bufferLock_);
   void bufferResetLocked() LM_REQUIRES(bufferLock_);
+  // Follows the play cursor: the bytes played since the last look (none
+  // when the cursor can't be read).
+  std::optional<uint32_t> advanceCursorLocked() LM_REQUIRES(bufferLock_);
+  // Fills the room behind the play cursor with silence.
+  void silenceBehindCursorLocked() LM_REQUIRES(bufferLock_);
   void updatePlayTime(int32_t frame);
   void releaseSecondary() LM_REQUIRES(bufferLock_);
   // The byte value of silence in the secondary buffer's format.

@@ -83,6 +83,8 @@ struct Feeder {
       ASSERT_EQ(eb.endWrite(kF), kError_NoErr);
     }
   }
+  // The end of the stream after the last frame.
+  void end() { eb.acceptEvent(std::make_unique<Event>(kStreamEvent_EndOfStream)); }
   EventBuffer eb;
   int next = 1;
 };
@@ -267,4 +269,32 @@ TEST_F(OutputTest, SeekingMovesThePlayPositionAndKeepsAPausedUnitPaused) {
   ASSERT_EQ(out->changePosition(10), kError_NoErr);
   EXPECT_TRUE(out->isPaused());
   out.reset();
+}
+
+// At the end of a song longer than the buffer the buffer is full of the
+// song's last 0.8 s: whatever plays after its last sample must be silence,
+// also while the end is being acted on (the chain goes some time later).
+TEST_F(OutputTest, WhatFollowsTheLastSampleOfASongLongerThanTheBufferIsSilence) {
+  useCapture(0);
+  Feeder feed(&ctx_);
+  SoundCardOutput out(&ctx_);
+  out.setInputBuffer(&feed.eb);
+  feed.format();
+  feed.frames(40);  // more than the buffer's 32
+  feed.end();
+  out.resume();
+  // The clock in steps of 10 ms, with time for the writer in between.
+  ASSERT_TRUE(waitUntil([&] {
+    platform::soundCaptureAdvance(10);
+    std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    return queue_.waitFor(INFO_SongFinished, std::chrono::milliseconds(0));
+  })) << "the song never finished";
+  platform::soundCaptureAdvance(200);  // the Player deletes the chain a little later
+
+  std::vector<int> all;
+  for (int i = 1; i <= 40; ++i) all.push_back(i);
+  const auto heard = frames(platform::soundCaptureTake());
+  const auto a = audible(heard);
+  EXPECT_EQ(a.size(), 40u * kSamples) << "sound from earlier in the song was heard after its end";
+  EXPECT_TRUE(a == expectedFrames(all));
 }
