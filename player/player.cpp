@@ -239,6 +239,7 @@ void Player::setPlaylist(const std::vector<std::string>& paths) {
 }
 
 void Player::replacePlaylist(const std::vector<std::string>& paths) {
+  failedInARow_ = 0;
   playlist_->clear();
   std::vector<std::string> order = paths;
   if (playlist_->isShuffled()) {
@@ -501,6 +502,7 @@ Player::ServiceResult Player::onMediaInfo(Event& event) {
 }
 
 Player::ServiceResult Player::onPosition(Event& event) {
+  failedInARow_ = 0;  // the song plays
   if (state_ == kPlaying) sendToUI(event);
   return kServiceContinue;
 }
@@ -608,6 +610,17 @@ void Player::handleSongEnd(bool error) {
       notify(INFO_PlaylistDonePlay);
       return;
     }
+    // Nor is a list of which no song plays: after one round of failures
+    // the Player stops (a new Play starts a new round).
+    if (++failedInARow_ >= playlist_->count()) {
+      failedInARow_ = 0;
+      if (context_ && context_->log) context_->log->logError("No song of the playlist can be played.\n");
+      playlist_->setCurrentIndex(0);
+      notify(INFO_PlaylistDonePlay);
+      return;
+    }
+  } else {
+    failedInARow_ = 0;
   }
   if (playlist_->hasAnotherSong()) {
     playlist_->next(false);

@@ -179,6 +179,8 @@ class Player : public EventQueue, public PropertyManager, public PropertyWatcher
   MpegDecoder* lastDecoder_ = nullptr;
   bool quitting_ = false;
   int32_t awaitedAcks_ = 0;
+  // Songs that ended on an error since one last played.
+  int32_t failedInARow_ = 0;
 
   Semaphore* termination_ = nullptr;
   std::vector<std::string> uiNames_;

@@ -13,6 +13,7 @@
 
 #include "platform/files.h"
 #include "platform/sound.h"
+#include "player/logfile.h"
 #include "player/playerevents.h"
 #include "player/playlistmanager.h"
 #include "player/preferences.h"
@@ -195,6 +196,33 @@ TEST_F(PlayerTest, AOneSongListWhoseSongFailsEndsWithPlaylistFinished) {
   EXPECT_EQ(player_->state(), Player::kStopped);
   EXPECT_EQ(player_->playlist()->currentIndex(), 0);
   EXPECT_TRUE(quit());
+}
+
+// Songs that can't be opened or decoded, and nothing else: one round of
+// the list, then the Player stops instead of retrying for ever.
+TEST_F(PlayerTest, AListOfOnlyUnplayableSongsIsTriedOnceRoundThenStops) {
+  std::string dir = testenv::freshDir("unplayable");
+  LogFile log(dir + "/tessmp3.log");
+  ASSERT_TRUE(log.open());
+  ctx_.log = &log;
+  TestUI ui(player_.get());
+  std::string noise = dir + "/noise.mp3";
+  testenv::writeFile(noise, std::string(20000, '\x55'));  // no MPEG frames at all
+  std::string list = songList({dir + "/gone1.mp3", noise, dir + "/gone2.mp3"});
+  ASSERT_EQ(player_->run(list.c_str(), &ui), kError_NoErr);
+  player_->acceptEvent(std::make_unique<Event>(CMD_Play));
+  ASSERT_TRUE(ui.waitCount(INFO_PlaylistDonePlay, 1, std::chrono::seconds(5))) << "the Player never gave up";
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(ui.count(INFO_ErrorMessage), 3) << "not one attempt per song";
+  EXPECT_EQ(ui.count(INFO_PlaylistDonePlay), 1);
+  EXPECT_EQ(player_->state(), Player::kStopped);
+  EXPECT_TRUE(quit());
+  ctx_.log = nullptr;
+  const std::string text = testenv::readFile(dir + "/tessmp3.log");
+  const std::string line = "No song of the playlist can be played.";
+  const size_t at = text.find(line);
+  EXPECT_NE(at, std::string::npos) << text;
+  EXPECT_EQ(text.find(line, at + 1), std::string::npos) << "logged more than once";
 }
 
 TEST_F(PlayerTest, CommandsChangeTheStateAndTellTheInterfaces) {
