@@ -200,6 +200,12 @@ struct SoundCaptureOptions {
   bool failSecondary = false;
 };
 
+// A device stays open from one DirectSound object to the next, so that one
+// song follows another without the sound stopping and starting again.  This
+// closes the devices no object uses any more (a program that ends may call
+// it; switching back ends does).
+void soundCloseIdleDevices();
+
 // Objects created afterwards use the capture back end (the recording starts
 // empty), or SDL again.
 void soundUseCapture(const SoundCaptureOptions& options);
