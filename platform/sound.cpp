@@ -3,10 +3,13 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <map>
+#include <string>
 
 #include "platform/files.h"
 #include "platform/sound.h"
 #include "platform/sound_internal.h"
+#include "platform/threadannotations.h"
 
 namespace platform {
 
@@ -78,8 +81,11 @@ class DirectSoundObject;
 
 class SoundBuffer final : public IDirectSoundBuffer {
  public:
-  SoundBuffer(std::shared_ptr<Core> core, bool primary, DWORD flags, const WAVEFORMATEX& format, DWORD bytes)
-      : core_(std::move(core)), primary_(primary), flags_(flags), format_(format) {
+  // A primary buffer reads the cooperative level of the object that made
+  // it (`level`); secondary buffers have none.
+  SoundBuffer(std::shared_ptr<Core> core, std::shared_ptr<const std::atomic<DWORD>> level, const WAVEFORMATEX& format,
+              DWORD bytes)
+      : core_(std::move(core)), level_(std::move(level)), primary_(level_ != nullptr), format_(format) {
     if (!primary_) {
       data_.assign(bytes, format_.wBitsPerSample == 8 ? 0x80 : 0);
       staging_.assign(bytes, 0);
@@ -135,7 +141,7 @@ class SoundBuffer final : public IDirectSoundBuffer {
 
   HRESULT Lock(DWORD offset, DWORD bytes, void** p1, DWORD* n1, void** p2, DWORD* n2, DWORD flags) override {
     if (!p1 || !n1) return DSERR_INVALIDPARAM;
-    if (primary_) return core_->level < DSSCL_WRITEPRIMARY ? DSERR_PRIOLEVELNEEDED : DSERR_UNSUPPORTED;
+    if (primary_) return level_->load() < DSSCL_WRITEPRIMARY ? DSERR_PRIOLEVELNEEDED : DSERR_UNSUPPORTED;
     std::lock_guard<std::mutex> lock(core_->m);
     checkDevice();
     if (lost_) return DSERR_BUFFERLOST;
@@ -191,7 +197,7 @@ class SoundBuffer final : public IDirectSoundBuffer {
     bool reopen = false;
     {
       std::lock_guard<std::mutex> lock(core_->m);
-      if (core_->level < DSSCL_PRIORITY) return DSERR_PRIOLEVELNEEDED;
+      if (level_->load() < DSSCL_PRIORITY) return DSERR_PRIOLEVELNEEDED;
       if (!isValidPcmFormat(*format)) return DSERR_BADFORMAT;
       const WAVEFORMATEX& old = core_->primaryFormat;
       reopen = !core_->capture && (old.nSamplesPerSec != format->nSamplesPerSec || old.nChannels != format->nChannels ||
@@ -296,9 +302,9 @@ class SoundBuffer final : public IDirectSoundBuffer {
   }
 
   std::shared_ptr<Core> core_;
+  std::shared_ptr<const std::atomic<DWORD>> level_;
   std::atomic<ULONG> refs_{1};
   const bool primary_;
-  const DWORD flags_;
   WAVEFORMATEX format_;
   std::vector<uint8_t> data_;     // what the device plays (under the core's mutex)
   std::vector<uint8_t> staging_;  // what Lock hands out
@@ -365,7 +371,7 @@ class DirectSoundObject final : public IDirectSound {
     *buffer = nullptr;
     if (desc->dwFlags & DSBCAPS_PRIMARYBUFFER) {
       if (desc->dwBufferBytes != 0 || desc->lpwfxFormat) return DSERR_INVALIDPARAM;
-      *buffer = new SoundBuffer(core_, true, desc->dwFlags, WAVEFORMATEX{}, 0);
+      *buffer = new SoundBuffer(core_, level_, WAVEFORMATEX{}, 0);
       return DS_OK;
     }
     if (!desc->lpwfxFormat || !isValidPcmFormat(*desc->lpwfxFormat)) return DSERR_BADFORMAT;
@@ -374,25 +380,56 @@ class DirectSoundObject final : public IDirectSound {
     if (desc->dwBufferBytes < DSBSIZE_MIN || desc->dwBufferBytes > DSBSIZE_MAX || bytes == 0) return DSERR_INVALIDPARAM;
     if (core_->capture && captureOptions().failSecondary) return DSERR_ALLOCATED;
     if (!core_->openOutput()) return DSERR_NODRIVER;
-    *buffer = new SoundBuffer(core_, false, desc->dwFlags, f, bytes);
+    *buffer = new SoundBuffer(core_, nullptr, f, bytes);
     return DS_OK;
   }
 
   HRESULT SetCooperativeLevel(HWND, DWORD level) override {
     if (level < DSSCL_NORMAL || level > DSSCL_WRITEPRIMARY) return DSERR_INVALIDPARAM;
-    std::lock_guard<std::mutex> lock(core_->m);
-    core_->level = level;
+    level_->store(level);
     return DS_OK;
   }
 
  private:
   ~DirectSoundObject() override = default;
   std::shared_ptr<Core> core_;
+  // Each object has its own level, also where objects share a device.
+  std::shared_ptr<std::atomic<DWORD>> level_ = std::make_shared<std::atomic<DWORD>>(0);
   std::atomic<ULONG> refs_{1};
 };
 
 namespace {
 std::atomic<bool> g_useCapture{false};
+
+// The devices opened so far, by back end and name.  A device stays open
+// while this table holds it, also when no DirectSound object uses it, so
+// that the next song's object finds it running: closing and reopening it
+// between songs is a gap and a click on real hardware.  The table is never
+// destroyed: at exit the system closes what is still open.
+struct OpenDevices {
+  CheckedMutex m;
+  std::map<std::string, std::shared_ptr<Core>> cores LM_GUARDED_BY(m);
+};
+OpenDevices& openDevices() {
+  static auto* devices = new OpenDevices;
+  return *devices;
+}
+
+// The device's core when it is open already (nothing found: null).
+std::shared_ptr<Core> openDevice(const std::string& key) {
+  OpenDevices& d = openDevices();
+  CheckedLock lock(d.m);
+  auto it = d.cores.find(key);
+  if (it == d.cores.end()) return nullptr;
+  std::shared_ptr<Core> core = it->second;
+  return core;
+}
+
+void keepDevice(const std::string& key, const std::shared_ptr<Core>& core) {
+  OpenDevices& d = openDevices();
+  CheckedLock lock(d.m);
+  d.cores[key] = core;
+}
 
 GUID captureGuid(int index) {
   GUID g;
@@ -407,7 +444,30 @@ GUID captureGuid(int index) {
 
 using namespace soundimpl;
 
-void soundUseSdl() { g_useCapture = false; }
+void soundCloseIdleDevices() {
+  std::vector<std::shared_ptr<Core>> idle;
+  {
+    OpenDevices& d = openDevices();
+    CheckedLock lock(d.m);
+    // No object holds a core that only the table holds, and none can take
+    // it while the table is locked.
+    for (auto it = d.cores.begin(); it != d.cores.end();) {
+      if (it->second.use_count() == 1) {
+        idle.push_back(std::move(it->second));
+        it = d.cores.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  // Closed here, outside the table's lock (closing waits for the device).
+  idle.clear();
+}
+
+void soundUseSdl() {
+  soundCloseIdleDevices();
+  g_useCapture = false;
+}
 bool soundUsesCapture() { return g_useCapture; }
 
 // Declared in sound_capture.cpp.
@@ -416,6 +476,7 @@ void captureConfigure(const SoundCaptureOptions& options);
 }
 
 void soundUseCapture(const SoundCaptureOptions& options) {
+  soundCloseIdleDevices();
   captureConfigure(options);
   g_useCapture = true;
 }
@@ -448,9 +509,14 @@ HRESULT DirectSoundCreate(const GUID* device, IDirectSound** ds, void* outer) {
       for (int i = 1; i < opts.devices && !found; ++i) found = captureGuid(i) == *device;
       if (!found) return DSERR_NODRIVER;
     }
-    auto core = std::make_shared<Core>(nullptr);
-    core->capture = true;
-    core->output = makeCaptureOutput(core.get());
+    const std::string key = "capture:" + (device ? std::to_string(device->Data1) : std::string());
+    std::shared_ptr<Core> core = openDevice(key);
+    if (!core) {
+      core = std::make_shared<Core>(nullptr);
+      core->capture = true;
+      core->output = makeCaptureOutput(core.get());
+      keepDevice(key, core);
+    }
     *ds = new DirectSoundObject(core);
     return DS_OK;
   }
@@ -458,8 +524,18 @@ HRESULT DirectSoundCreate(const GUID* device, IDirectSound** ds, void* outer) {
   bool isDefault = false;
   HRESULT hr = sdlResolveDevice(device, &name, &isDefault);
   if (FAILED(hr)) return hr;
-  auto core = std::make_shared<Core>(nullptr);
-  core->output = makeSdlOutput(core.get(), isDefault ? nullptr : name.c_str());
+  // Resolving took a reference to SDL's audio subsystem for a new core.
+  const std::string key = "sdl:" + (isDefault ? std::string() : name);
+  std::shared_ptr<Core> core = openDevice(key);
+  if (core) {
+    sdlRelease();  // the open core holds its own
+    // A device that went away is opened afresh by the next buffer.
+    if (core->output->isOpen() && core->output->deviceLost()) core->output->close();
+  } else {
+    core = std::make_shared<Core>(nullptr);
+    core->output = makeSdlOutput(core.get(), isDefault ? nullptr : name.c_str());
+    keepDevice(key, core);
+  }
   *ds = new DirectSoundObject(core);
   return DS_OK;
 }

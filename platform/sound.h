@@ -18,6 +18,7 @@
 // writer never touches memory the device is reading.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -156,6 +157,17 @@ class IDirectSound {
   virtual ~IDirectSound() = default;
 };
 
+// Owns one reference to a sound object (a device or a buffer) and gives it
+// back with Release when it goes.
+struct SoundRelease {
+  template <class T>
+  void operator()(T* object) const {
+    object->Release();
+  }
+};
+template <class T>
+using SoundRef = std::unique_ptr<T, SoundRelease>;
+
 // guid is null for the primary sound driver.  Return TRUE to go on.
 using LPDSENUMCALLBACKA = BOOL (*)(GUID* guid, const char* description, const char* module, void* context);
 
@@ -187,6 +199,12 @@ struct SoundCaptureOptions {
   bool failCreate = false;
   bool failSecondary = false;
 };
+
+// A device stays open from one DirectSound object to the next, so that one
+// song follows another without the sound stopping and starting again.  This
+// closes the devices no object uses any more (a program that ends may call
+// it; switching back ends does).
+void soundCloseIdleDevices();
 
 // Objects created afterwards use the capture back end (the recording starts
 // empty), or SDL again.

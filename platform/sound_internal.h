@@ -48,7 +48,6 @@ class Core : public std::enable_shared_from_this<Core> {
   std::mutex m;
   std::unique_ptr<Output> output;
   WAVEFORMATEX primaryFormat;
-  DWORD level = 0;
   // What the open output asked for (under m): the mix format and its period.
   WAVEFORMATEX deviceFormat;
   DWORD devicePeriod = 1024;

@@ -79,8 +79,16 @@ enum ErrorCode : int32_t {
   kError_CDPlayFailed = 69,
   kError_DownloadDenied = 70,
   kError_LastError = 71,
+
+  // Results outside the table, without texts: registerUI's and
+  // serviceEvent's answer for a null interface or event, and the decoder
+  // stage's own failures.
+  kError_NullObject = 255,
+  kDecoderError_NoSyncFound = 1001,
+  kDecoderError_DecoderInitFailed = 1002,
+  kDecoderError_CreateThreadFailed = 1003,
 };
 
 // The engine's message for a code ("" for codes without a text, such as the
-// decoder stage's 1001-1003 or anything out of range).
+// decoder stage's 1001-1003 or anything else out of the table).
 const char* errorText(int32_t code);

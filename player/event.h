@@ -10,20 +10,76 @@
 
 #include "player/errorcode.h"
 
-// Player event types used by the stages and the playlist.
+// The engine's event identifiers: the commands the Player takes and the
+// notifications the stages and the Player send, numbered 1..81.
 enum EventType : int32_t {
+  kFirstEventType = 1,
+
+  // Commands, sent to the Player.
+  CMD_Stop = 1,
+  CMD_Play = 2,
+  CMD_NextMediaItem = 3,
+  CMD_PrevMediaItem = 4,
+  CMD_Pause = 5,
+  CMD_PlayPaused = 6,
+  CMD_QuitPlayer = 7,
+  CMD_QuitAcknowledged = 10,  // a user interface answers the quit request
+  CMD_UnPause = 22,
+  CMD_TogglePause = 24,
+  CMD_ChangePosition = 27,
+  CMD_SetEQData = 38,
+  CMD_GetVolume = 40,
+  CMD_SetVolume = 41,
+  CMD_HandlerA = 55,  // for optional handler objects that this system lacks
+  CMD_HandlerB = 56,
+  CMD_HandlerC = 57,
+  CMD_QueryPlayerState = 66,
+
+  // Notifications, passed on to the user interfaces.
+  INFO_QuitRequest = 8,
+  INFO_PlaylistDonePlay = 11,
   INFO_SongFinished = 12,
   INFO_MediaInfo = 18,
   INFO_MediaTimeInfo = 19,
+  INFO_Stopped = 20,
+  INFO_Paused = 21,
+  INFO_Playing = 26,
   INFO_ErrorMessage = 28,
   INFO_MPEGInfo = 29,
   INFO_PlaylistShuffle = 34,
+  INFO_MediaPosition = 39,  // forwarded, like 19, only while playing
   INFO_StreamBuffer = 44,
   INFO_StatusMessage = 46,
+  INFO_VolumeInfo = 47,
   INFO_PlaylistItemAdded = 58,
   INFO_PlaylistCleared = 59,
   INFO_PlaylistCurrentItemInfo = 60,
   INFO_DoneOutputtingDueToError = 77,
+
+  // Numbers of the range that nothing in this system sends or handles.
+  RESERVED_9 = 9,
+  RESERVED_13 = 13,
+  RESERVED_14 = 14,
+  RESERVED_15 = 15,
+  RESERVED_16 = 16,
+  RESERVED_17 = 17,
+  RESERVED_23 = 23,
+  RESERVED_25 = 25,
+  RESERVED_30 = 30,
+  RESERVED_31 = 31,
+  RESERVED_32 = 32,
+  RESERVED_42 = 42,
+  RESERVED_43 = 43,
+  RESERVED_45 = 45,
+  RESERVED_74 = 74,
+  RESERVED_75 = 75,
+  RESERVED_79 = 79,
+
+  kLastEventType = 81,
+
+  // The Player's own, outside the engine's range: a playlist handed to a
+  // running Player, applied on its thread.
+  CMD_ReplacePlaylist = 1000,
 };
 
 // In-band stream event types of an EventBuffer (a numbering of their own).

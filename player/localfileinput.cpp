@@ -26,7 +26,7 @@ LocalFileInput::LocalFileInput(PlayerContext* context) : PipelineUnit(context) {
 LocalFileInput::~LocalFileInput() {
   signalExit();
   thread_.join();
-  std::lock_guard<std::mutex> lock(io_);
+  platform::CheckedLock lock(io_);
   closeFile();
 }
 
@@ -43,7 +43,7 @@ ErrorCode LocalFileInput::setTo(const char* url) {
 bool LocalFileInput::canHandle(const char* url) const { return url && std::strncmp(url, "file://", 7) == 0; }
 
 ErrorCode LocalFileInput::getLength(size_t& length) const {
-  std::lock_guard<std::mutex> lock(io_);
+  platform::CheckedLock lock(io_);
   length = length_;
   return kError_NoErr;
 }
@@ -56,14 +56,14 @@ void LocalFileInput::closeFile() {
 
 ErrorCode LocalFileInput::close() {
   {
-    std::lock_guard<std::mutex> lock(io_);
+    platform::CheckedLock lock(io_);
     closeFile();
   }
   return PipelineUnit::clear();
 }
 
 ErrorCode LocalFileInput::open() {
-  std::lock_guard<std::mutex> lock(io_);
+  platform::CheckedLock lock(io_);
   closeFile();
   length_ = 0;
   if (path_ == "-") {
@@ -116,7 +116,7 @@ ErrorCode LocalFileInput::prepare(PullBuffer*& buffer) {
     size = static_cast<size_t>(std::clamp(kb, kMinBufferKb, kMaxBufferKb)) * 1024;
   {
     // The reader thread picks the buffer up under the same lock.
-    std::lock_guard<std::mutex> lock(io_);
+    platform::CheckedLock lock(io_);
     buffer_.reset();
     buffer_ = std::make_unique<PullBuffer>(size, kReadUnit, context_);
     output_ = buffer_.get();
@@ -132,8 +132,13 @@ ErrorCode LocalFileInput::prepare(PullBuffer*& buffer) {
     reportError("Could not run the input plugin.");
     return rc;
   }
-  buffer = buffer_.get();
+  buffer = this->buffer();
   return kError_NoErr;
+}
+
+PullBuffer* LocalFileInput::buffer() const {
+  platform::CheckedLock lock(io_);
+  return buffer_.get();
 }
 
 ErrorCode LocalFileInput::startReading() {
@@ -146,7 +151,7 @@ ErrorCode LocalFileInput::startReading() {
 }
 
 ErrorCode LocalFileInput::seek(int32_t& newPosition, int32_t offset, int32_t origin) {
-  std::lock_guard<std::mutex> lock(io_);
+  platform::CheckedLock lock(io_);
   ErrorCode rc = kError_SeekFailed;
   if (handle_ && ops_.seek(handle_, offset, origin) == 0) {
     newPosition = static_cast<int32_t>(ops_.tell(handle_));
@@ -158,7 +163,7 @@ ErrorCode LocalFileInput::seek(int32_t& newPosition, int32_t offset, int32_t ori
 
 ErrorCode LocalFileInput::clear() {
   {
-    std::lock_guard<std::mutex> lock(io_);
+    platform::CheckedLock lock(io_);
     if (handle_) ops_.seek(handle_, 0, SEEK_SET);
     if (buffer_) buffer_->clear();
   }
@@ -175,7 +180,7 @@ void LocalFileInput::readerLoop() {
       pauseSem_.wait();
       continue;
     }
-    std::unique_lock<std::mutex> lock(io_);
+    platform::CheckedLock lock(io_);
     PullBuffer* buffer = buffer_.get();
     if (!buffer || buffer->isEndOfStream()) {
       lock.unlock();

@@ -4,10 +4,10 @@
 // the engine's FileOps table, so songs can come from the disk or from the
 // pack container.
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "pack/fileops.h"
+#include "platform/threadannotations.h"
 #include "player/pipelineunit.h"
 #include "player/thread.h"
 
@@ -45,22 +45,22 @@ class LocalFileInput : public PipelineUnit {
   virtual bool pauseOnOutputPause() const { return false; }
   virtual ErrorCode startReading();
 
-  PullBuffer* buffer() const { return buffer_.get(); }
+  PullBuffer* buffer() const;
 
  private:
   static void readerThread(void* self);
   void readerLoop();
-  void closeFile();  // under io_
+  void closeFile() LM_REQUIRES(io_);
 
   std::string path_;
   // Held while the file position and the buffer change together (a read
   // and its commit, a seek and the clear), so that a seek never meets a
   // half-finished read.
-  mutable std::mutex io_;
-  FileOps ops_{};
-  void* handle_ = nullptr;
-  bool handleIsStdin_ = false;
-  size_t length_ = 0;
-  std::unique_ptr<PullBuffer> buffer_;
+  mutable platform::CheckedMutex io_;
+  FileOps ops_ LM_GUARDED_BY(io_){};
+  void* handle_ LM_GUARDED_BY(io_) = nullptr;
+  bool handleIsStdin_ LM_GUARDED_BY(io_) = false;
+  size_t length_ LM_GUARDED_BY(io_) = 0;
+  std::unique_ptr<PullBuffer> buffer_ LM_GUARDED_BY(io_);
   Thread thread_;
 };

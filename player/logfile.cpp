@@ -30,30 +30,30 @@ std::unique_ptr<LogFile> LogFile::fromPreferences(Preferences& prefs, const std:
 }
 
 bool LogFile::open() {
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   if (stream_) return true;
   stream_ = std::fopen(fileName_.c_str(), "a");
   return stream_ != nullptr;
 }
 
 void LogFile::close() {
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   if (stream_) std::fclose(stream_);
   stream_ = nullptr;
 }
 
 bool LogFile::isOpen() const {
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   return stream_ != nullptr;
 }
 
 void LogFile::setCategoryMask(int32_t mask) {
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   mask_ = mask;
 }
 
 int32_t LogFile::categoryMask() const {
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   return mask_;
 }
 
@@ -63,7 +63,7 @@ const char* LogFile::categoryName(LogCategory category) {
 }
 
 void LogFile::logError(const char* format, ...) {
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   if (!stream_) return;
   char text[kLineBuffer];
   va_list args;
@@ -75,7 +75,7 @@ void LogFile::logError(const char* format, ...) {
 }
 
 int32_t LogFile::logCategory(LogCategory category, const char* format, ...) {
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   int32_t bit = (category >= LogMain && category <= LogPerf) ? (1 << category) : 0;
   if (!(mask_ & bit)) return bit;
   if (!stream_) return 0;

@@ -5,8 +5,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
-#include <mutex>
+
 #include <string>
+#include "platform/threadannotations.h"
 
 class Preferences;
 
@@ -54,7 +55,7 @@ class LogFile {
 
  private:
   std::string fileName_;
-  mutable std::mutex m_;
-  std::FILE* stream_ = nullptr;
-  int32_t mask_ = 0;
+  mutable platform::CheckedMutex m_;
+  std::FILE* stream_ LM_GUARDED_BY(m_) = nullptr;
+  int32_t mask_ LM_GUARDED_BY(m_) = 0;
 };

@@ -160,29 +160,29 @@ void MpegDecoder::logDecode(const char* format, ...) {
   } while (0)
 
 int32_t MpegDecoder::frameBytes() const {
-  std::lock_guard<std::mutex> lock(streamM_);
+  platform::CheckedLock lock(streamM_);
   return frameBytes_;
 }
 
 int32_t MpegDecoder::bitrate() const {
-  std::lock_guard<std::mutex> lock(streamM_);
+  platform::CheckedLock lock(streamM_);
   return bitrate_;
 }
 
 MpegHeader MpegDecoder::header() const {
-  std::lock_guard<std::mutex> lock(streamM_);
+  platform::CheckedLock lock(streamM_);
   return header_;
 }
 
 bool MpegDecoder::vbrHeader(XingVbrHeader& out) const {
-  std::lock_guard<std::mutex> lock(streamM_);
+  platform::CheckedLock lock(streamM_);
   if (!vbr_) return false;
   out = *vbr_;
   return true;
 }
 
 OutputInfo MpegDecoder::outputInfo() const {
-  std::lock_guard<std::mutex> lock(streamM_);
+  platform::CheckedLock lock(streamM_);
   return outputInfo_;
 }
 
@@ -194,8 +194,7 @@ ErrorCode MpegDecoder::prepare(PullBuffer* input, EventBuffer*& output) {
   input_ = input;
   eventBuffer_ = std::make_unique<EventBuffer>(kInitialOutputBytes, 0, context_);
   output_ = eventBuffer_.get();
-  if (!thread_.create(&MpegDecoder::decoderThread, this))
-    return static_cast<ErrorCode>(kDecoderError_CreateThreadFailed);
+  if (!thread_.create(&MpegDecoder::decoderThread, this)) return kDecoderError_CreateThreadFailed;
   output = eventBuffer_.get();
   return kError_NoErr;
 }
@@ -309,7 +308,7 @@ ErrorCode MpegDecoder::headerSearch(Source& source) {
     }
     source.release(0);
     if (count == 3) {
-      std::lock_guard<std::mutex> lock(streamM_);
+      platform::CheckedLock lock(streamM_);
       header_ = reference;
       frameBytes_ = firstBytes;
       bitrate_ = firstBitrate;
@@ -319,7 +318,7 @@ ErrorCode MpegDecoder::headerSearch(Source& source) {
     rc = syncSearch(source);
     if (rc != kError_NoErr) return rc;
   }
-  return static_cast<ErrorCode>(kDecoderError_NoSyncFound);
+  return kDecoderError_NoSyncFound;
 }
 
 // ---------------------------------------------------------------------------
@@ -363,7 +362,7 @@ ErrorCode MpegDecoder::statisticsFrom(Source* source, bool haveFile, int32_t fil
     size_t length = 0;
     s.fileSize = inputStage_->getLength(length) == kError_NoErr ? static_cast<int32_t>(length) : 0;
   }
-  std::lock_guard<std::mutex> lock(streamM_);
+  platform::CheckedLock lock(streamM_);
   s.sampleRate = statisticsSampleRate(header_);
   s.layer = header_.layerOption >= 1 && header_.layerOption <= 3 ? 4 - header_.layerOption : 0;
   s.msPerFrame = s.sampleRate ? samplesPerFrame(header_) * 1000.0f / static_cast<float>(s.sampleRate) : 0;
@@ -389,7 +388,7 @@ ErrorCode MpegDecoder::extractMediaInfo() {
   auto media = std::make_unique<MediaInfoEvent>(url, s.totalSeconds);
   auto info = std::make_unique<MpegInfoEvent>();
   {
-    std::lock_guard<std::mutex> lock(streamM_);
+    platform::CheckedLock lock(streamM_);
     info->totalFrames = s.totalFrames;
     info->secondsPerFrame = s.msPerFrame * 0.001f;
     info->frameBytes = frameBytes_;
@@ -443,7 +442,7 @@ ErrorCode MpegDecoder::initDecoder() {
   MpegHeader header = this->header();
   if (!mpegaudio::decodeInit(&header, frameBytes(), 0, 0, 0, kFrequencyLimit)) {
     logDecode("Audio decode init failed.\n");
-    return static_cast<ErrorCode>(kDecoderError_DecoderInitFailed);
+    return kDecoderError_DecoderInitFailed;
   }
   mpegaudio::DecoderInfo info;
   mpegaudio::decodeInfo(&info);
@@ -457,7 +456,7 @@ ErrorCode MpegDecoder::initDecoder() {
   if (out.pcmFrameBytes != info.frameBytes && info.frameBytes > 0) out.pcmFrameBytes = info.frameBytes;
   if (out.pcmFrameBytes <= 0) {
     logDecode("Audio decode init failed.\n");
-    return static_cast<ErrorCode>(kDecoderError_DecoderInitFailed);
+    return kDecoderError_DecoderInitFailed;
   }
 
   int32_t kb = kDefaultOutputKb;
@@ -471,9 +470,8 @@ ErrorCode MpegDecoder::initDecoder() {
     return rc;
   }
   {
-    std::lock_guard<std::mutex> lock(streamM_);
+    platform::CheckedLock lock(streamM_);
     outputInfo_ = out;
-    pcmFrameBytes_ = out.pcmFrameBytes;
   }
   return eventBuffer_->acceptEvent(std::make_unique<FormatEvent>(out));
 }
@@ -482,7 +480,7 @@ ErrorCode MpegDecoder::changePosition(int32_t frame) {
   if (frame < 0) frame = 0;
   long position = 0;
   {
-    std::lock_guard<std::mutex> lock(streamM_);
+    platform::CheckedLock lock(streamM_);
     if (frameBytes_ <= 0) return kError_SeekFailed;  // the stream is not known yet
     bool useToc = vbr_ && (vbr_->flags & XingVbrHeader::kTocFlag) && (vbr_->flags & XingVbrHeader::kFramesFlag) &&
                   vbr_->frames > 0;
@@ -548,7 +546,7 @@ void MpegDecoder::decodeLoop() {
 
 void MpegDecoder::frameLoop() {
   EventBuffer* out = eventBuffer_.get();
-  const size_t pcmBytes = static_cast<size_t>(pcmFrameBytes_);
+  const size_t pcmBytes = static_cast<size_t>(outputInfo().pcmFrameBytes);
   MpegHeader header = this->header();
   const int32_t frameBytes = this->frameBytes();
   InputSource source(*this);

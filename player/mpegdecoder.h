@@ -8,24 +8,17 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "mpegaudio/mpegaudio.h"
+#include "platform/threadannotations.h"
 #include "player/event.h"
 #include "player/pipelineunit.h"
 #include "player/thread.h"
 
 class EventBuffer;
 class LocalFileInput;
-
-// Results of the decoder stage besides the ErrorCode values.
-enum DecoderError : int32_t {
-  kDecoderError_NoSyncFound = 1001,
-  kDecoderError_DecoderInitFailed = 1002,
-  kDecoderError_CreateThreadFailed = 1003,
-};
 
 // The "Xing" header a VBR encoder puts into the first frame.
 struct XingVbrHeader {
@@ -131,19 +124,18 @@ class MpegDecoder : public PipelineUnit {
 
   // Guards what the header search and initDecoder found, which the
   // Player's thread reads when seeking.
-  mutable std::mutex streamM_;
+  mutable platform::CheckedMutex streamM_;
   LocalFileInput* inputStage_ = nullptr;
   PipelineUnit* outputStage_ = nullptr;
   std::unique_ptr<EventBuffer> eventBuffer_;
   Thread thread_;
-  mpegaudio::MpegHeader header_{};
-  int32_t frameBytes_ = -1;
-  int32_t bitrate_ = 0;
+  mpegaudio::MpegHeader header_ LM_GUARDED_BY(streamM_){};
+  int32_t frameBytes_ LM_GUARDED_BY(streamM_) = -1;
+  int32_t bitrate_ LM_GUARDED_BY(streamM_) = 0;
   int32_t streamBufferInterval_ = 3;
-  int32_t pcmFrameBytes_ = 0;
-  int32_t totalFrames_ = -1;
-  std::unique_ptr<XingVbrHeader> vbr_;
-  OutputInfo outputInfo_{};
+  int32_t totalFrames_ LM_GUARDED_BY(streamM_) = -1;
+  std::unique_ptr<XingVbrHeader> vbr_ LM_GUARDED_BY(streamM_);
+  OutputInfo outputInfo_ LM_GUARDED_BY(streamM_){};
   std::atomic<int32_t> nextFrame_{0};
   // A seek's frame number, taken up by the decoder thread when it next
   // starts a frame (so that a frame still in flight cannot shift it).

@@ -11,20 +11,21 @@
 #include "player/preferences.h"
 
 // What every controller of the process shares: the context, the
-// preferences, the log, the Player and the semaphore its thread releases at
-// its end.  The last controller to go frees it.
+// preferences, the log, the semaphore the Player's thread releases at its
+// end, and the Player.  The last controller to go frees it.  Members go in
+// the reverse of this order: the Player first, as it uses all the others.
 struct MusicEngine {
   std::unique_ptr<PlayerContext> context;
   std::unique_ptr<Preferences> prefs;
   std::unique_ptr<LogFile> log;
-  Player* player = nullptr;
   Semaphore termination{0};
+  std::unique_ptr<Player> player;
   int controllers = 0;
 };
 
 namespace {
-std::mutex g_engineMutex;
-MusicEngine* g_engine = nullptr;
+platform::CheckedMutex g_engineMutex;
+std::unique_ptr<MusicEngine> g_engine LM_GUARDED_BY(g_engineMutex);
 }  // namespace
 
 void processArguments(int32_t* argc, char*** argv) {
@@ -48,44 +49,45 @@ void processArguments(int32_t* argc, char*** argv) {
   *argv = pointers.data();
 }
 
-MusicController* MusicController::startMusic(const char* songList) {
+std::unique_ptr<MusicController> MusicController::startMusic(const char* songList) {
   int32_t argc = 0;
   char** argv = nullptr;
   processArguments(&argc, &argv);
   return startMusic(songList, argc, argv);
 }
 
-MusicController* MusicController::startMusic(const char* songList, int32_t argc, char** argv) {
+std::unique_ptr<MusicController> MusicController::startMusic(const char* songList, int32_t argc, char** argv) {
   // No song list, no music: there is nothing sensible to play instead.
   if (!songList) return nullptr;
   std::string list;
   for (const char* p = songList; *p; p += std::strlen(p) + 1) list.append(p, std::strlen(p) + 1);
   list.push_back('\0');
 
-  std::lock_guard<std::mutex> lock(g_engineMutex);
+  platform::CheckedLock lock(g_engineMutex);
   const bool fresh = g_engine == nullptr;
   if (fresh) {
-    auto* e = new MusicEngine;
+    auto e = std::make_unique<MusicEngine>();
     e->context = std::make_unique<PlayerContext>();
     e->context->ref = 1;
     e->prefs = std::make_unique<Preferences>();
     e->context->prefs = e->prefs.get();
     e->log = LogFile::fromPreferences(*e->prefs, "");
     e->context->log = e->log.get();
-    e->player = Player::getPlayer(e->context.get());
+    e->player = Player::create(e->context.get());
+    if (!e->player) return nullptr;  // a Player made by someone else runs
     e->player->setTerminationSemaphore(&e->termination);
-    g_engine = e;
+    g_engine = std::move(e);
   }
-  MusicEngine* e = g_engine;
+  MusicEngine* e = g_engine.get();
   ++e->controllers;
-  auto* c = new MusicController(e);
+  std::unique_ptr<MusicController> c(new MusicController(e));
   if (fresh) {
     e->player->setArgs(argc, argv);  // posts Play
-    e->player->run(list.c_str(), c);
+    e->player->run(list.c_str(), c.get());
   } else {
     // The running Player keeps its one event thread: the new list replaces
     // the old, then the Play posted by the command line starts it.
-    e->player->run(list.c_str(), c);
+    e->player->run(list.c_str(), c.get());
     e->player->setArgs(argc, argv);
   }
   return c;
@@ -94,7 +96,7 @@ MusicController* MusicController::startMusic(const char* songList, int32_t argc,
 MusicController::MusicController(MusicEngine* engine) : engine_(engine) {}
 
 MusicController::~MusicController() {
-  std::lock_guard<std::mutex> lock(g_engineMutex);
+  platform::CheckedLock lock(g_engineMutex);
   MusicEngine* e = engine_;
   if (--e->controllers > 0) {
     e->player->removeUI(this);
@@ -102,16 +104,10 @@ MusicController::~MusicController() {
   }
   e->player->acceptEvent(std::make_unique<Event>(CMD_QuitPlayer));
   e->termination.wait();
-  delete e->player;
-  e->player = nullptr;
-  e->log.reset();
-  e->prefs.reset();
-  e->context.reset();
-  delete e;
-  g_engine = nullptr;
+  g_engine.reset();
 }
 
-Player* MusicController::player() const { return engine_->player; }
+Player* MusicController::player() const { return engine_->player.get(); }
 PlayerContext* MusicController::context() const { return engine_->context.get(); }
 
 void MusicController::waitForPlayerEnd() {
@@ -137,7 +133,7 @@ void MusicController::openFiles(const std::vector<std::string>& paths) {
 
 void MusicController::copyStatus(MusicStatus* out) {
   if (!out) return;
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   // The same song: the same place in the list, frame length and URL (two
   // songs at the same place of a replaced list differ only by the last).
   if (out->playlistIndex == status_.playlistIndex && out->secondsPerFrame == status_.secondsPerFrame &&
@@ -152,14 +148,14 @@ void MusicController::copyStatus(MusicStatus* out) {
 }
 
 void MusicController::setListener(std::function<void(const Event&)> listener) {
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   listener_ = std::move(listener);
 }
 
 ErrorCode MusicController::acceptEvent(const Event& event) {
   std::function<void(const Event&)> listener;
   {
-    std::lock_guard<std::mutex> lock(m_);
+    platform::CheckedLock lock(m_);
     switch (event.type()) {
       case INFO_MediaInfo: {
         const auto& m = static_cast<const MediaInfoEvent&>(event);

@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/threadannotations.h"
 #include "platform/wintypes.h"
 #include "player/event.h"
 #include "player/player.h"
@@ -37,9 +37,11 @@ class MusicController : public UserInterface {
   // starts and the answer is null.  The command line given to the engine is
   // the process's own.  A second call in the same process reuses the
   // running Player: its playlist is replaced and it plays the new list.
-  static MusicController* startMusic(const char* songList);
+  // Dropping the controller stops listening (the last one quits the
+  // Player), so a host that wants the music to go on keeps it.
+  [[nodiscard]] static std::unique_ptr<MusicController> startMusic(const char* songList);
   // The same with an explicit command line (argv[0] is the program).
-  static MusicController* startMusic(const char* songList, int32_t argc, char** argv);
+  [[nodiscard]] static std::unique_ptr<MusicController> startMusic(const char* songList, int32_t argc, char** argv);
 
   // The last controller to go quits the Player (once it has answered the
   // quit request) and frees the engine; earlier ones only stop listening.
@@ -76,9 +78,9 @@ class MusicController : public UserInterface {
   explicit MusicController(MusicEngine* engine);
 
   MusicEngine* engine_;
-  std::mutex m_;
-  MusicStatus status_;
-  std::function<void(const Event&)> listener_;
+  platform::CheckedMutex m_;
+  MusicStatus status_ LM_GUARDED_BY(m_);
+  std::function<void(const Event&)> listener_ LM_GUARDED_BY(m_);
 };
 
 // The process's own command line (from /proc/self/cmdline), kept for the

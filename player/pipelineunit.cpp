@@ -27,7 +27,7 @@ PipelineUnit::~PipelineUnit() { signalExit(); }
 
 void PipelineUnit::signalExit() {
   {
-    std::lock_guard<Mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     exit_.store(true);
   }
   wakeSem_.signal();
@@ -36,7 +36,7 @@ void PipelineUnit::signalExit() {
 
 void PipelineUnit::pause() {
   {
-    std::lock_guard<Mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     paused_.store(true);
   }
   wake();
@@ -44,7 +44,7 @@ void PipelineUnit::pause() {
 
 void PipelineUnit::resume() {
   {
-    std::lock_guard<Mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     paused_.store(false);
   }
   pauseSem_.signal();

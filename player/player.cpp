@@ -3,12 +3,14 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 
 #include "platform/crtrand.h"
 #include "platform/files.h"
@@ -20,8 +22,8 @@
 
 namespace {
 
-std::mutex g_playerMutex;
-Player* g_player = nullptr;
+platform::CheckedMutex g_playerMutex;
+Player* g_player LM_GUARDED_BY(g_playerMutex) = nullptr;  // published, not owned
 // The usage text is printed once per process.
 std::atomic<bool> g_usagePrinted{false};
 
@@ -29,50 +31,35 @@ bool startsWithNoCase(const char* text, const char* prefix) {
   return strncasecmp(text, prefix, std::strlen(prefix)) == 0;
 }
 
-// Types with no handler that are logged as unknown.
-bool isUnknownType(int32_t t) {
-  if (t < 1 || t > 81) return true;
-  switch (t) {
-    case 8:
-    case 9:
-    case 11:
-    case 13:
-    case 14:
-    case 15:
-    case 16:
-    case 17:
-    case 20:
-    case 21:
-    case 23:
-    case 25:
-    case 26:
-    case 29:
-    case 30:
-    case 31:
-    case 32:
-    case 42:
-    case 43:
-    case 45:
-    case 47:
-    case 74:
-    case 75:
-    case 79: return true;
-    default: return false;
-  }
+// Types without a handler that are logged as unknown rather than passed on:
+// the notifications the Player makes itself (never taken from others) and
+// the numbers nothing in this system uses.
+constexpr EventType kUnknownTypes[] = {
+    INFO_QuitRequest, INFO_PlaylistDonePlay, INFO_Stopped, INFO_Paused, INFO_Playing, INFO_MPEGInfo, INFO_VolumeInfo,
+    RESERVED_9,       RESERVED_13,           RESERVED_14,  RESERVED_15, RESERVED_16,  RESERVED_17,   RESERVED_23,
+    RESERVED_25,      RESERVED_30,           RESERVED_31,  RESERVED_32, RESERVED_42,  RESERVED_43,   RESERVED_45,
+    RESERVED_74,      RESERVED_75,           RESERVED_79,
+};
+
+bool isUnknownType(int32_t type) {
+  if (type < kFirstEventType || type > kLastEventType) return true;
+  return std::find(std::begin(kUnknownTypes), std::end(kUnknownTypes), type) != std::end(kUnknownTypes);
 }
 
 }  // namespace
 
 // ---- Creation ----------------------------------------------------------
 
-Player* Player::getPlayer(PlayerContext* context) {
-  std::lock_guard<std::mutex> lock(g_playerMutex);
-  if (!g_player) g_player = new Player(context);
-  return g_player;
+std::unique_ptr<Player> Player::create(PlayerContext* context) {
+  platform::CheckedLock lock(g_playerMutex);
+  if (g_player) return nullptr;
+  std::unique_ptr<Player> player(new Player(context));
+  g_player = player.get();
+  return player;
 }
 
 Player* Player::current() {
-  std::lock_guard<std::mutex> lock(g_playerMutex);
+  platform::CheckedLock lock(g_playerMutex);
   return g_player;
 }
 
@@ -96,12 +83,11 @@ Player::~Player() {
   }
   if (chain_) {
     chain_->pause();
-    delete chain_;
-    chain_ = nullptr;
+    deleteChain();
   }
   playlist_.reset();
   {
-    std::lock_guard<std::mutex> lock(queueMutex_);
+    platform::CheckedLock lock(queueMutex_);
     queue_.clear();  // events posted after the quit are freed, never handled
   }
   if (context_) {
@@ -110,7 +96,7 @@ Player::~Player() {
     if (context_->props == this) context_->props = nullptr;
     context_->plm = nullptr;
   }
-  std::lock_guard<std::mutex> lock(g_playerMutex);
+  platform::CheckedLock lock(g_playerMutex);
   if (g_player == this) g_player = nullptr;
 }
 
@@ -173,7 +159,7 @@ bool Player::setArgs(int32_t argc, char** argv) {
           playlist_->addItem(filePathToURL(makeAbsolutePath(argv[i])).c_str());
         }
       } else if (strcasecmp(o, "save") == 0) {
-        if (context_) context_->flags |= 1;
+        if (context_) context_->flags |= kContextFlagSave;
       } else if (strcasecmp(o, "shuffle") == 0) {
         playlist_->setShuffle(true);
       } else if ((o[0] == 'u' || o[0] == 'U') && (o[1] == 'i' || o[1] == 'I')) {
@@ -207,14 +193,14 @@ bool Player::setArgs(int32_t argc, char** argv) {
 // ---- Queue and thread --------------------------------------------------
 
 ErrorCode Player::registerUI(UserInterface* ui) {
-  if (!ui) return static_cast<ErrorCode>(255);
-  std::lock_guard<std::mutex> lock(uiMutex_);
+  if (!ui) return kError_NullObject;
+  platform::CheckedLock lock(uiMutex_);
   uis_.push_back(ui);
   return kError_NoErr;
 }
 
 ErrorCode Player::removeUI(UserInterface* ui) {
-  std::lock_guard<std::mutex> lock(uiMutex_);
+  platform::CheckedLock lock(uiMutex_);
   for (auto it = uis_.begin(); it != uis_.end(); ++it) {
     if (*it == ui) {
       uis_.erase(it);
@@ -229,7 +215,7 @@ ErrorCode Player::run(const char* songList, UserInterface* ui) {
   std::vector<std::string> paths;
   if (songList)
     for (const char* p = songList; *p; p += std::strlen(p) + 1) paths.emplace_back(p);
-  std::lock_guard<std::mutex> lock(runMutex_);
+  platform::CheckedLock lock(runMutex_);
   if (threadStarted_) {
     // One thread serves the queue.  It may be using the playlist right
     // now, so the new list goes in on that thread, before what follows.
@@ -253,6 +239,7 @@ void Player::setPlaylist(const std::vector<std::string>& paths) {
 }
 
 void Player::replacePlaylist(const std::vector<std::string>& paths) {
+  failedInARow_ = 0;
   playlist_->clear();
   std::vector<std::string> order = paths;
   if (playlist_->isShuffled()) {
@@ -271,17 +258,17 @@ void Player::replacePlaylist(const std::vector<std::string>& paths) {
 ErrorCode Player::acceptEvent(std::unique_ptr<Event> event) {
   if (!event) return kError_InvalidParam;
   {
-    std::lock_guard<std::mutex> lock(queueMutex_);
+    platform::CheckedLock lock(queueMutex_);
     queue_.push_back(std::move(event));
   }
   queueSem_.signal();
   return kError_NoErr;
 }
 
-void Player::post(int32_t type) { acceptEvent(std::make_unique<Event>(type)); }
+void Player::post(EventType type) { acceptEvent(std::make_unique<Event>(type)); }
 
 std::unique_ptr<Event> Player::takeEvent() {
-  std::lock_guard<std::mutex> lock(queueMutex_);
+  platform::CheckedLock lock(queueMutex_);
   if (queue_.empty()) return nullptr;
   std::unique_ptr<Event> e = std::move(queue_.front());
   queue_.pop_front();
@@ -296,13 +283,13 @@ void Player::eventLoop() {
     if (terminate_) break;
     std::unique_ptr<Event> e = takeEvent();
     if (!e) continue;
-    if (serviceEvent(std::move(e)) != 0) break;
+    if (serviceEvent(std::move(e)) != kServiceContinue) break;
   }
   threadEnded_ = true;
 }
 
 void Player::sendToUI(const Event& event) {
-  std::lock_guard<std::mutex> lock(uiMutex_);
+  platform::CheckedLock lock(uiMutex_);
   if (uiClosed_) return;
   // The interfaces copy what they need; the Player keeps the event.
   for (UserInterface* ui : uis_) ui->acceptEvent(event);
@@ -310,54 +297,54 @@ void Player::sendToUI(const Event& event) {
 
 bool Player::setState(int32_t s) { return state_.exchange(s) != s; }
 
-void Player::notify(int32_t type) { sendToUI(Event(type)); }
+void Player::notify(EventType type) { sendToUI(Event(type)); }
 
 // ---- Properties --------------------------------------------------------
 
 int32_t Player::getProperty(const char* name, std::string& value) {
-  if (!name) return 1;
-  std::lock_guard<std::mutex> lock(propsMutex_);
+  if (!name) return kPropertyNone;
+  platform::CheckedLock lock(propsMutex_);
   auto it = props_.find(name);
-  if (it == props_.end() || !it->second.present) return 1;
+  if (it == props_.end() || !it->second.present) return kPropertyNone;
   value = it->second.value;
-  return 0;
+  return kPropertyOk;
 }
 
 int32_t Player::setProperty(const char* name, const char* value) {
-  if (!name) return 1;
+  if (!name) return kPropertyNone;
   std::vector<PropertyWatcher*> watchers;
   std::string v = value ? value : "";
   {
-    std::lock_guard<std::mutex> lock(propsMutex_);
+    platform::CheckedLock lock(propsMutex_);
     Property& p = props_[name];
     p.value = v;
     p.present = true;
     watchers = p.watchers;
   }
   for (PropertyWatcher* w : watchers) w->propertyChanged(name, v.c_str());
-  return 0;
+  return kPropertyOk;
 }
 
 int32_t Player::registerWatcher(const char* name, PropertyWatcher* watcher) {
-  if (!name || !watcher) return 1;
-  std::lock_guard<std::mutex> lock(propsMutex_);
+  if (!name || !watcher) return kPropertyNone;
+  platform::CheckedLock lock(propsMutex_);
   props_[name].watchers.push_back(watcher);
-  return 0;
+  return kPropertyOk;
 }
 
 int32_t Player::removeWatcher(const char* name, PropertyWatcher* watcher) {
-  if (!name) return 1;
-  std::lock_guard<std::mutex> lock(propsMutex_);
+  if (!name) return kPropertyNone;
+  platform::CheckedLock lock(propsMutex_);
   auto it = props_.find(name);
-  if (it == props_.end()) return 1;
+  if (it == props_.end()) return kPropertyNone;
   auto& w = it->second.watchers;
   for (auto i = w.begin(); i != w.end(); ++i) {
     if (*i == watcher) {
       w.erase(i);
-      return 0;
+      return kPropertyOk;
     }
   }
-  return 1;
+  return kPropertyNone;
 }
 
 void Player::propertyChanged(const char* name, const char* value) {
@@ -368,116 +355,194 @@ void Player::propertyChanged(const char* name, const char* value) {
 // ---- Chain -------------------------------------------------------------
 
 void Player::deleteChain() {
-  if (!chain_) return;
-  delete chain_;
-  chain_ = nullptr;
+  lastDecoder_ = nullptr;
+  chain_.reset();
 }
 
 void Player::buildChain(const char* url) {
   deleteChain();
-  auto* input = new LocalFileInput(context_);
-  auto* output = new SoundCardOutput(context_);
-  auto* decoder = new MpegDecoder(context_);
+  auto input = std::make_unique<LocalFileInput>(context_);
+  auto output = std::make_unique<SoundCardOutput>(context_);
+  auto decoder = std::make_unique<MpegDecoder>(context_);
   input->setPropertyManager(this);
   output->setPropertyManager(this);
   decoder->setPropertyManager(this);
-  decoder->setInput(input);
-  decoder->setOutput(output);
-  output->setInput(input);
-  output->setDecoder(decoder);
-  lastDecoder_ = decoder;
+  decoder->setInput(input.get());
+  decoder->setOutput(output.get());
+  MpegDecoder* wiredDecoder = decoder.get();
+  output->setInput(std::move(input));
+  output->setDecoder(std::move(decoder));
   ErrorCode rc = output->setTo(url);
   if (rc != kError_NoErr) {
+    // The output stage takes the rest of the chain with it.
     logMain("Cannot setup the audio decode process: %d\n", rc);
-    delete output;
-    lastDecoder_ = nullptr;
     return;
   }
-  chain_ = output;
+  lastDecoder_ = wiredDecoder;
+  chain_ = std::move(output);
 }
 
 // ---- Dispatch ----------------------------------------------------------
 
-int32_t Player::serviceEvent(std::unique_ptr<Event> event) {
-  if (!event) return 255;
-  const int32_t type = event->type();
-  if (quitting_) {
-    // A Player on its way out starts nothing again (a Play posted by an
-    // earlier Next or song end may still wait in the queue).
-    switch (type) {
-      case CMD_Play:
-      case CMD_PlayPaused:
-      case CMD_NextMediaItem:
-      case CMD_PrevMediaItem:
-      case CMD_UnPause:
-      case CMD_TogglePause:
-      case CMD_ChangePosition: return 0;
-      default: break;
-    }
-  }
-  switch (type) {
-    case CMD_Stop: handleStop(); return 0;
-    case CMD_Play: handlePlay(false); return 0;
-    case CMD_PlayPaused: handlePlay(true); return 0;
-    case CMD_NextMediaItem: handleNextPrevious(true); return 0;
-    case CMD_PrevMediaItem: handleNextPrevious(false); return 0;
-    case CMD_Pause: handlePause(); return 0;
-    case CMD_UnPause: handleUnpause(); return 0;
-    case CMD_TogglePause:
-      if (chain_) {
-        if (state_ == kPlaying)
-          handlePause();
-        else if (state_ == kPaused)
-          handleUnpause();
-      }
-      return 0;
-    case CMD_QuitPlayer: return handleQuit();
-    case CMD_QuitAcknowledged: return handleQuitAcknowledged();
-    case INFO_SongFinished: handleSongEnd(std::move(event), false); return 0;
-    case INFO_DoneOutputtingDueToError: handleSongEnd(std::move(event), true); return 0;
-    case INFO_MediaInfo: handleMediaInfo(std::move(event)); return 0;
-    case INFO_MediaTimeInfo:
-    case INFO_MediaPosition:
-      if (state_ == kPlaying) sendToUI(*event);
-      return 0;
-    case CMD_ChangePosition:
-      if (chain_) chain_->changePosition(static_cast<ChangePositionEvent*>(event.get())->frame);
-      return 0;
-    case CMD_SetEQData:
-      if (chain_ && lastDecoder_) {
-        auto* eq = static_cast<SetEqualizerEvent*>(event.get());
-        if (eq->isTable)
-          lastDecoder_->setEqualizerTable(eq->table);
-        else
-          lastDecoder_->setEqualizerEnabled(eq->enable);
-      }
-      return 0;
-    case CMD_GetVolume:
-      if (chain_) sendToUI(VolumeEvent(INFO_VolumeInfo, chain_->getVolume()));
-      return 0;
-    case CMD_SetVolume:
-      if (chain_) chain_->setVolume(static_cast<VolumeEvent*>(event.get())->volume);
-      return 0;
-    case CMD_QueryPlayerState:
-      notify(state_ == kPlaying ? INFO_Playing : state_ == kStopped ? INFO_Stopped : INFO_Paused);
-      return 0;
-    case CMD_HandlerA:
-    case CMD_HandlerB:
-    case CMD_HandlerC:
+const Player::Handler* Player::findHandler(int32_t type) {
+  // Commands that would start or move playback are refused once the
+  // Player is on its way out (a Play posted by an earlier Next or song end
+  // may still wait in the queue).
+  static constexpr Handler kHandlers[] = {
+      {CMD_Stop, &Player::onStop, false},
+      {CMD_Play, &Player::onPlay, true},
+      {CMD_PlayPaused, &Player::onPlayPaused, true},
+      {CMD_NextMediaItem, &Player::onNext, true},
+      {CMD_PrevMediaItem, &Player::onPrevious, true},
+      {CMD_Pause, &Player::onPause, false},
+      {CMD_UnPause, &Player::onUnpause, true},
+      {CMD_TogglePause, &Player::onTogglePause, true},
+      {CMD_QuitPlayer, &Player::onQuit, false},
+      {CMD_QuitAcknowledged, &Player::onQuitAcknowledged, false},
+      {INFO_SongFinished, &Player::onSongFinished, false},
+      {INFO_DoneOutputtingDueToError, &Player::onErrorStop, false},
+      {INFO_MediaInfo, &Player::onMediaInfo, false},
+      {INFO_MediaTimeInfo, &Player::onPosition, false},
+      {INFO_MediaPosition, &Player::onPosition, false},
+      {CMD_ChangePosition, &Player::onSeek, true},
+      {CMD_SetEQData, &Player::onEqualizer, false},
+      {CMD_GetVolume, &Player::onVolumeQuery, false},
+      {CMD_SetVolume, &Player::onSetVolume, false},
+      {CMD_QueryPlayerState, &Player::onStateQuery, false},
       // Their handler objects don't exist in this system.
-      return 0;
-    default: break;
-  }
-  if (type == ReplacePlaylistEvent::kType) {
-    replacePlaylist(static_cast<ReplacePlaylistEvent*>(event.get())->paths);
-    return 0;
+      {CMD_HandlerA, &Player::onIgnored, false},
+      {CMD_HandlerB, &Player::onIgnored, false},
+      {CMD_HandlerC, &Player::onIgnored, false},
+      {CMD_ReplacePlaylist, &Player::onReplacePlaylist, false},
+  };
+  for (const Handler& h : kHandlers)
+    if (h.type == type) return &h;
+  return nullptr;
+}
+
+Player::ServiceResult Player::serviceEvent(std::unique_ptr<Event> event) {
+  if (!event) return kServiceNullEvent;
+  const int32_t type = event->type();
+  if (const Handler* h = findHandler(type)) {
+    if (quitting_ && h->refusedWhileQuitting) return kServiceContinue;
+    return (this->*(h->handle))(*event);
   }
   if (isUnknownType(type)) {
     logMain("serviceEvent: Unknown event: %d\n", type);
-    return 0;
+    return kServiceContinue;
   }
   sendToUI(*event);
-  return 0;
+  return kServiceContinue;
+}
+
+Player::ServiceResult Player::onStop(Event&) {
+  handleStop();
+  return kServiceContinue;
+}
+
+Player::ServiceResult Player::onPlay(Event&) {
+  handlePlay(false);
+  return kServiceContinue;
+}
+
+Player::ServiceResult Player::onPlayPaused(Event&) {
+  handlePlay(true);
+  return kServiceContinue;
+}
+
+Player::ServiceResult Player::onNext(Event&) {
+  handleNextPrevious(true);
+  return kServiceContinue;
+}
+
+Player::ServiceResult Player::onPrevious(Event&) {
+  handleNextPrevious(false);
+  return kServiceContinue;
+}
+
+Player::ServiceResult Player::onPause(Event&) {
+  handlePause();
+  return kServiceContinue;
+}
+
+Player::ServiceResult Player::onUnpause(Event&) {
+  handleUnpause();
+  return kServiceContinue;
+}
+
+Player::ServiceResult Player::onTogglePause(Event&) {
+  if (chain_) {
+    if (state_ == kPlaying)
+      handlePause();
+    else if (state_ == kPaused)
+      handleUnpause();
+  }
+  return kServiceContinue;
+}
+
+Player::ServiceResult Player::onQuit(Event&) { return handleQuit() ? kServiceEnd : kServiceContinue; }
+
+Player::ServiceResult Player::onQuitAcknowledged(Event&) {
+  return handleQuitAcknowledged() ? kServiceEnd : kServiceContinue;
+}
+
+Player::ServiceResult Player::onSongFinished(Event&) {
+  handleSongEnd(false);
+  return kServiceContinue;
+}
+
+Player::ServiceResult Player::onErrorStop(Event&) {
+  handleSongEnd(true);
+  return kServiceContinue;
+}
+
+Player::ServiceResult Player::onMediaInfo(Event& event) {
+  handleMediaInfo(static_cast<MediaInfoEvent&>(event));
+  return kServiceContinue;
+}
+
+Player::ServiceResult Player::onPosition(Event& event) {
+  failedInARow_ = 0;  // the song plays
+  if (state_ == kPlaying) sendToUI(event);
+  return kServiceContinue;
+}
+
+Player::ServiceResult Player::onSeek(Event& event) {
+  if (chain_) chain_->changePosition(static_cast<ChangePositionEvent&>(event).frame);
+  return kServiceContinue;
+}
+
+Player::ServiceResult Player::onEqualizer(Event& event) {
+  if (chain_ && lastDecoder_) {
+    const auto& eq = static_cast<const SetEqualizerEvent&>(event);
+    if (eq.isTable)
+      lastDecoder_->setEqualizerTable(eq.table);
+    else
+      lastDecoder_->setEqualizerEnabled(eq.enable);
+  }
+  return kServiceContinue;
+}
+
+Player::ServiceResult Player::onVolumeQuery(Event&) {
+  if (chain_) sendToUI(VolumeEvent(INFO_VolumeInfo, chain_->getVolume()));
+  return kServiceContinue;
+}
+
+Player::ServiceResult Player::onSetVolume(Event& event) {
+  if (chain_) chain_->setVolume(static_cast<const VolumeEvent&>(event).volume);
+  return kServiceContinue;
+}
+
+Player::ServiceResult Player::onStateQuery(Event&) {
+  notify(state_ == kPlaying ? INFO_Playing : state_ == kStopped ? INFO_Stopped : INFO_Paused);
+  return kServiceContinue;
+}
+
+Player::ServiceResult Player::onIgnored(Event&) { return kServiceContinue; }
+
+Player::ServiceResult Player::onReplacePlaylist(Event& event) {
+  replacePlaylist(static_cast<const ReplacePlaylistEvent&>(event).paths);
+  return kServiceContinue;
 }
 
 void Player::handleStop() {
@@ -533,19 +598,29 @@ void Player::handleUnpause() {
   if (setState(kPlaying)) notify(INFO_Playing);
 }
 
-void Player::handleSongEnd(std::unique_ptr<Event> event, bool error) {
+void Player::handleSongEnd(bool error) {
   deleteChain();
   if (setState(kStopped)) notify(INFO_Stopped);
   notify(INFO_SongFinished);
-  event.reset();
   if (error) {
     const int32_t repeat = playlist_->repeatMode();
-    if (repeat == 1 || (repeat == 2 && playlist_->count() == 1)) {
+    if (repeat == PlaylistManager::kRepeatOne || (repeat == PlaylistManager::kRepeatAll && playlist_->count() == 1)) {
       // One song that fails is not tried again and again.
       playlist_->setCurrentIndex(0);
       notify(INFO_PlaylistDonePlay);
       return;
     }
+    // Nor is a list of which no song plays: after one round of failures
+    // the Player stops (a new Play starts a new round).
+    if (++failedInARow_ >= playlist_->count()) {
+      failedInARow_ = 0;
+      if (context_ && context_->log) context_->log->logError("No song of the playlist can be played.\n");
+      playlist_->setCurrentIndex(0);
+      notify(INFO_PlaylistDonePlay);
+      return;
+    }
+  } else {
+    failedInARow_ = 0;
   }
   if (playlist_->hasAnotherSong()) {
     playlist_->next(false);
@@ -556,10 +631,10 @@ void Player::handleSongEnd(std::unique_ptr<Event> event, bool error) {
   }
 }
 
-int32_t Player::handleQuit() {
+bool Player::handleQuit() {
   handleStop();
   quitting_ = true;
-  std::unique_lock<std::mutex> lock(uiMutex_);
+  platform::CheckedLock lock(uiMutex_);
   const int32_t count = uiClosed_ ? 0 : static_cast<int32_t>(uis_.size());
   if (!uiClosed_) {
     const Event quit(INFO_QuitRequest);
@@ -567,34 +642,33 @@ int32_t Player::handleQuit() {
   }
   if (count != 0) {
     awaitedAcks_ = count;
-    return 0;
+    return false;
   }
   uiClosed_ = true;
   lock.unlock();
   if (termination_) termination_->signal();
-  return 1;
+  return true;
 }
 
-int32_t Player::handleQuitAcknowledged() {
-  if (!quitting_) return 0;
-  if (--awaitedAcks_ > 0) return 0;
+bool Player::handleQuitAcknowledged() {
+  if (!quitting_) return false;
+  if (--awaitedAcks_ > 0) return false;
   {
-    std::lock_guard<std::mutex> lock(uiMutex_);
+    platform::CheckedLock lock(uiMutex_);
     uiClosed_ = true;
   }
   if (termination_) termination_->signal();
-  return 1;
+  return true;
 }
 
-void Player::handleMediaInfo(std::unique_ptr<Event> event) {
-  auto* info = static_cast<MediaInfoEvent*>(event.get());
-  info->playlistIndex = playlist_->currentIndex() + 1;
-  info->playlistLength = playlist_->count();
-  std::lock_guard<std::mutex> lock(uiMutex_);
+void Player::handleMediaInfo(MediaInfoEvent& info) {
+  info.playlistIndex = playlist_->currentIndex() + 1;
+  info.playlistLength = playlist_->count();
+  platform::CheckedLock lock(uiMutex_);
   if (uiClosed_) return;
   for (UserInterface* ui : uis_) {
-    ui->acceptEvent(*info);
-    for (auto& a : info->attached)
+    ui->acceptEvent(info);
+    for (auto& a : info.attached)
       if (a) ui->acceptEvent(*a);
   }
 }

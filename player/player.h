@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/threadannotations.h"
 #include "player/event.h"
 #include "player/playercontext.h"
 #include "player/playerevents.h"
@@ -34,9 +35,9 @@ class UserInterface {
 
 class Player : public EventQueue, public PropertyManager, public PropertyWatcher {
  public:
-  // The one Player, created on the first call with that context.  Later
-  // calls return it whatever context they pass.
-  static Player* getPlayer(PlayerContext* context);
+  // Makes the process's one Player for that context and publishes it as
+  // current(); the caller owns it.  Null while the process has one already.
+  static std::unique_ptr<Player> create(PlayerContext* context);
   // The Player of this process (null when none).
   static Player* current();
 
@@ -62,9 +63,11 @@ class Player : public EventQueue, public PropertyManager, public PropertyWatcher
 
   // Appends to the queue; callable from any thread.
   ErrorCode acceptEvent(std::unique_ptr<Event> event) override;
-  // Handles one event on the event thread: 0 to go on, non-zero to end the
-  // thread (the quit protocol; 255 for a null event).
-  int32_t serviceEvent(std::unique_ptr<Event> event);
+  // What serviceEvent answers: go on, or end the event thread (the quit
+  // protocol); a null event answers kServiceNullEvent.
+  enum ServiceResult : int32_t { kServiceContinue = 0, kServiceEnd = 1, kServiceNullEvent = kError_NullObject };
+  // Handles one event on the event thread.
+  ServiceResult serviceEvent(std::unique_ptr<Event> event);
   // Passes the event to every registered interface, in order; the caller
   // keeps it.
   void sendToUI(const Event& event);
@@ -91,18 +94,48 @@ class Player : public EventQueue, public PropertyManager, public PropertyWatcher
   // The playlist given to a running Player, applied on its thread.
   class ReplacePlaylistEvent : public Event {
    public:
-    static constexpr int32_t kType = 1000;  // outside the engine's numbers
-    ReplacePlaylistEvent() : Event(kType) {}
+    ReplacePlaylistEvent() : Event(CMD_ReplacePlaylist) {}
     std::vector<std::string> paths;
   };
+
+  // One row of the dispatch table: the type, its handler, and whether it is
+  // refused once the Player is quitting.
+  struct Handler {
+    EventType type;
+    ServiceResult (Player::*handle)(Event& event);
+    bool refusedWhileQuitting;
+  };
+  // The row for a type; null for a type without a handler.
+  static const Handler* findHandler(int32_t type);
+  ServiceResult onStop(Event& event);
+  ServiceResult onPlay(Event& event);
+  ServiceResult onPlayPaused(Event& event);
+  ServiceResult onNext(Event& event);
+  ServiceResult onPrevious(Event& event);
+  ServiceResult onPause(Event& event);
+  ServiceResult onUnpause(Event& event);
+  ServiceResult onTogglePause(Event& event);
+  ServiceResult onQuit(Event& event);
+  ServiceResult onQuitAcknowledged(Event& event);
+  ServiceResult onSongFinished(Event& event);
+  ServiceResult onErrorStop(Event& event);
+  ServiceResult onMediaInfo(Event& event);
+  ServiceResult onPosition(Event& event);
+  ServiceResult onSeek(Event& event);
+  ServiceResult onEqualizer(Event& event);
+  ServiceResult onVolumeQuery(Event& event);
+  ServiceResult onSetVolume(Event& event);
+  ServiceResult onStateQuery(Event& event);
+  ServiceResult onIgnored(Event& event);
+  ServiceResult onReplacePlaylist(Event& event);
   void replacePlaylist(const std::vector<std::string>& paths);
 
   static void eventThread(void* self);
   void eventLoop();
   std::unique_ptr<Event> takeEvent();
-  void post(int32_t type);
+  void post(EventType type);
   bool setState(int32_t state);
-  void notify(int32_t type);
+  void notify(EventType type);
   void deleteChain();
   void buildChain(const char* url);
   void printUsage();
@@ -113,10 +146,11 @@ class Player : public EventQueue, public PropertyManager, public PropertyWatcher
   void handleNextPrevious(bool next);
   void handlePause();
   void handleUnpause();
-  void handleSongEnd(std::unique_ptr<Event> event, bool error);
-  int32_t handleQuit();
-  int32_t handleQuitAcknowledged();
-  void handleMediaInfo(std::unique_ptr<Event> event);
+  void handleSongEnd(bool error);
+  // Both answer true when the event thread ends.
+  bool handleQuit();
+  bool handleQuitAcknowledged();
+  void handleMediaInfo(MediaInfoEvent& info);
 
   PlayerContext* context_;
 
@@ -125,31 +159,35 @@ class Player : public EventQueue, public PropertyManager, public PropertyWatcher
     bool present = false;
     std::vector<PropertyWatcher*> watchers;
   };
-  std::mutex propsMutex_;
-  std::map<std::string, Property> props_;
+  platform::CheckedMutex propsMutex_;
+  std::map<std::string, Property> props_ LM_GUARDED_BY(propsMutex_);
 
-  std::mutex queueMutex_;
-  std::deque<std::unique_ptr<Event>> queue_;
+  platform::CheckedMutex queueMutex_;
+  std::deque<std::unique_ptr<Event>> queue_ LM_GUARDED_BY(queueMutex_);
   Semaphore queueSem_{0};
 
-  std::mutex uiMutex_;
-  std::vector<UserInterface*> uis_;
-  bool uiClosed_ = false;  // after quit no notification reaches any interface
+  platform::CheckedMutex uiMutex_;
+  std::vector<UserInterface*> uis_ LM_GUARDED_BY(uiMutex_);
+  // After quit no notification reaches any interface.
+  bool uiClosed_ LM_GUARDED_BY(uiMutex_) = false;
 
   std::unique_ptr<PlaylistManager> playlist_;
   std::atomic<int32_t> state_{kStopped};
-  // Touched only on the event thread.
-  OutputStage* chain_ = nullptr;
+  // Touched only on the event thread.  The chain's output stage owns the
+  // other two; lastDecoder_ is its decoder.
+  std::unique_ptr<OutputStage> chain_;
   MpegDecoder* lastDecoder_ = nullptr;
   bool quitting_ = false;
   int32_t awaitedAcks_ = 0;
+  // Songs that ended on an error since one last played.
+  int32_t failedInARow_ = 0;
 
   Semaphore* termination_ = nullptr;
   std::vector<std::string> uiNames_;
   bool autoplay_ = true;
 
   Thread thread_;
-  std::mutex runMutex_;
+  platform::CheckedMutex runMutex_;  // serialises run
   std::atomic<bool> threadStarted_{false};
   std::atomic<bool> threadEnded_{false};
   std::atomic<bool> terminate_{false};

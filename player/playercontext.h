@@ -25,8 +25,11 @@ struct PlayerContext {
   Player* player = nullptr;
   int32_t argc = 0;
   char** argv = nullptr;
-  int32_t flags = 0;  // bit 0: "-save"
+  int32_t flags = 0;  // kContextFlag...
 };
+
+// Bits of PlayerContext::flags.
+inline constexpr int32_t kContextFlagSave = 1;  // the option "-save"
 
 // The Player's property interface as the stages see it.
 class PropertyWatcher {
@@ -37,8 +40,13 @@ class PropertyWatcher {
 
 class PropertyManager {
  public:
+  // The answers of the property operations: done (for getProperty: found,
+  // with its value), or refused (absent, or a null name or watcher).
+  static constexpr int32_t kPropertyOk = 0;
+  static constexpr int32_t kPropertyNone = 1;
+
   virtual ~PropertyManager() = default;
-  // 1 when the property is absent, 0 with its value.
+  // kPropertyNone when the property is absent, kPropertyOk with its value.
   virtual int32_t getProperty(const char* name, std::string& value) = 0;
   virtual int32_t setProperty(const char* name, const char* value) = 0;
   virtual int32_t registerWatcher(const char* name, PropertyWatcher* watcher) = 0;

@@ -1,43 +1,11 @@
 #pragma once
-// The Player's commands and notifications by number, and the events that
-// carry a payload between the Player, the output stage and the user
-// interfaces.  (The stages' own notifications and the in-band stream
-// events are in player/event.h.)
+// The events that carry a payload between the Player, the output stage
+// and the user interfaces.  (The event identifiers, the stages' own
+// notifications and the in-band stream events are in player/event.h.)
 #include <cstdint>
 #include <memory>
 
 #include "player/event.h"
-
-enum PlayerEventType : int32_t {
-  // Commands, sent to the Player.
-  CMD_Stop = 1,
-  CMD_Play = 2,
-  CMD_NextMediaItem = 3,
-  CMD_PrevMediaItem = 4,
-  CMD_Pause = 5,
-  CMD_PlayPaused = 6,
-  CMD_QuitPlayer = 7,
-  CMD_QuitAcknowledged = 10,  // a user interface answers the quit request
-  CMD_UnPause = 22,
-  CMD_TogglePause = 24,
-  CMD_ChangePosition = 27,
-  CMD_SetEQData = 38,
-  CMD_GetVolume = 40,
-  CMD_SetVolume = 41,
-  CMD_HandlerA = 55,  // for optional handler objects that this system lacks
-  CMD_HandlerB = 56,
-  CMD_HandlerC = 57,
-  CMD_QueryPlayerState = 66,
-
-  // Notifications passed on to the user interfaces.
-  INFO_QuitRequest = 8,
-  INFO_PlaylistDonePlay = 11,
-  INFO_Stopped = 20,
-  INFO_Paused = 21,
-  INFO_Playing = 26,
-  INFO_MediaPosition = 39,  // forwarded, like 19, only while playing
-  INFO_VolumeInfo = 47,
-};
 
 // 19: the play position.
 class MediaTimeInfoEvent : public Event {

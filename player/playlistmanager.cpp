@@ -49,23 +49,23 @@ int32_t PlaylistManager::positionOf(const PlaylistItem* item) const {
 }
 
 const PlaylistItem* PlaylistManager::currentItem() const {
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   return atPosition(current_);
 }
 
 int32_t PlaylistManager::currentIndex() const {
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   const PlaylistItem* item = atPosition(current_);
   return item ? indexOf(item) : -1;
 }
 
 int32_t PlaylistManager::count() const {
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   return static_cast<int32_t>(items_.size());
 }
 
 const PlaylistItem* PlaylistManager::itemAt(int32_t index) const {
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   if (index < 0 || index >= static_cast<int32_t>(items_.size())) return nullptr;
   return items_[static_cast<size_t>(index)].get();
 }
@@ -76,7 +76,7 @@ void PlaylistManager::setPosition(int32_t position) {
 }
 
 ErrorCode PlaylistManager::setCurrentIndex(int32_t index) {
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   if (index < 0 || index >= static_cast<int32_t>(items_.size())) return kError_InvalidParam;
   setPosition(positionOf(items_[static_cast<size_t>(index)].get()));
   return kError_NoErr;
@@ -88,7 +88,7 @@ ErrorCode PlaylistManager::previous(bool userAction) { return step(false, userAc
 
 // next and previous: the same rules in either direction.
 ErrorCode PlaylistManager::step(bool forward, bool userAction) {
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   int32_t n = static_cast<int32_t>(items_.size());
   if (n == 0) {
     current_ = -1;
@@ -108,7 +108,7 @@ ErrorCode PlaylistManager::step(bool forward, bool userAction) {
 }
 
 bool PlaylistManager::hasAnotherSong() const {
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   if (repeat_ == kRepeatOne || repeat_ == kRepeatAll) return true;
   return current_ < static_cast<int32_t>(items_.size()) - 1;
 }
@@ -123,7 +123,7 @@ void PlaylistManager::reshuffle() {
 }
 
 ErrorCode PlaylistManager::setShuffle(bool shuffle) {
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   PlaylistItem* current = atPosition(current_);
   shuffle_ = shuffle;
   if (shuffle_) reshuffle();
@@ -133,19 +133,19 @@ ErrorCode PlaylistManager::setShuffle(bool shuffle) {
 }
 
 bool PlaylistManager::isShuffled() const {
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   return shuffle_;
 }
 
 ErrorCode PlaylistManager::setRepeatMode(int32_t mode) {
   if (mode < kRepeatNone || mode > kRepeatAll) return kError_InvalidParam;
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   repeat_ = mode;
   return kError_NoErr;
 }
 
 int32_t PlaylistManager::repeatMode() const {
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   return repeat_;
 }
 
@@ -155,7 +155,7 @@ ErrorCode PlaylistManager::addItem(const char* url, int32_t index) { return inse
 
 ErrorCode PlaylistManager::insert(const char* url, int32_t index) {
   if (!url) return kError_InvalidParam;
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   PlaylistItem* current = atPosition(current_);
   int32_t n = static_cast<int32_t>(items_.size());
   int32_t at = index < 0 || index > n ? n : index;
@@ -174,7 +174,7 @@ ErrorCode PlaylistManager::insert(const char* url, int32_t index) {
 }
 
 ErrorCode PlaylistManager::clear() {
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   shuffled_.clear();
   items_.clear();
   post(std::make_unique<Event>(INFO_PlaylistCleared));

@@ -9,10 +9,10 @@
 // shuffled order and the current item's index is mapped through it.
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/threadannotations.h"
 #include "player/errorcode.h"
 #include "player/event.h"
 
@@ -97,19 +97,19 @@ class PlaylistManager {
  private:
   void post(std::unique_ptr<Event> event);
   // Under m_: the item at a play-order position, and back.
-  PlaylistItem* atPosition(int32_t position) const;
-  int32_t positionOf(const PlaylistItem* item) const;
-  int32_t indexOf(const PlaylistItem* item) const;
-  void setPosition(int32_t position);
-  void reshuffle();
+  PlaylistItem* atPosition(int32_t position) const LM_REQUIRES(m_);
+  int32_t positionOf(const PlaylistItem* item) const LM_REQUIRES(m_);
+  int32_t indexOf(const PlaylistItem* item) const LM_REQUIRES(m_);
+  void setPosition(int32_t position) LM_REQUIRES(m_);
+  void reshuffle() LM_REQUIRES(m_);
   ErrorCode step(bool forward, bool userAction);
   ErrorCode insert(const char* url, int32_t index);
 
   PlayerContext* context_;
-  mutable std::mutex m_;
-  std::vector<std::unique_ptr<PlaylistItem>> items_;
-  std::vector<PlaylistItem*> shuffled_;
-  int32_t current_ = -1;  // position in play order
-  bool shuffle_ = false;
-  int32_t repeat_ = kRepeatAll;
+  mutable platform::CheckedMutex m_;
+  std::vector<std::unique_ptr<PlaylistItem>> items_ LM_GUARDED_BY(m_);
+  std::vector<PlaylistItem*> shuffled_ LM_GUARDED_BY(m_);
+  int32_t current_ LM_GUARDED_BY(m_) = -1;  // position in play order
+  bool shuffle_ LM_GUARDED_BY(m_) = false;
+  int32_t repeat_ LM_GUARDED_BY(m_) = kRepeatAll;
 };

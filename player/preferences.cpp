@@ -83,19 +83,19 @@ MemoryPreferences& MemoryPreferences::instance() {
   return table;
 }
 
-int MemoryPreferences::find(const char* key) const {
+std::optional<int> MemoryPreferences::find(const char* key) const {
   for (int i = 0; i < count_; ++i) {
     if (strcasecmp(slots_[i].name, key) == 0) return i;
   }
-  return -1;
+  return std::nullopt;
 }
 
 ErrorCode MemoryPreferences::getString(const char* key, char* out, uint32_t* length) const {
   if (!key || !out || !length) return kError_InvalidParam;
-  std::lock_guard<std::mutex> lock(m_);
-  int i = find(key);
-  if (i < 0) return kError_NoPrefValue;
-  const char* value = reinterpret_cast<const char*>(slots_[i].value);
+  platform::CheckedLock lock(m_);
+  const std::optional<int> i = find(key);
+  if (!i) return kError_NoPrefValue;
+  const char* value = reinterpret_cast<const char*>(slots_[*i].value);
   size_t len = strnlen(value, kFieldBytes - 1);
   // The terminator must fit as well: a caller's buffer is never overrun.
   if (len + 1 > *length) {
@@ -110,10 +110,10 @@ ErrorCode MemoryPreferences::getString(const char* key, char* out, uint32_t* len
 
 ErrorCode MemoryPreferences::getInt32(const char* key, int32_t* value) const {
   if (!key || !value) return kError_InvalidParam;
-  std::lock_guard<std::mutex> lock(m_);
-  int i = find(key);
-  if (i < 0) return kError_NoPrefValue;
-  std::memcpy(value, slots_[i].value, sizeof(int32_t));
+  platform::CheckedLock lock(m_);
+  const std::optional<int> i = find(key);
+  if (!i) return kError_NoPrefValue;
+  std::memcpy(value, slots_[*i].value, sizeof(int32_t));
   return kError_NoErr;
 }
 
@@ -128,14 +128,15 @@ ErrorCode MemoryPreferences::getBoolean(const char* key, bool* value) const {
 ErrorCode MemoryPreferences::store(const char* key, const void* value, size_t bytes) {
   if (!key || std::strlen(key) >= static_cast<size_t>(kFieldBytes)) return kError_InvalidParam;
   if (bytes > static_cast<size_t>(kFieldBytes)) return kError_BufferTooSmall;
-  std::lock_guard<std::mutex> lock(m_);
-  int i = find(key);
-  if (i < 0) {
+  platform::CheckedLock lock(m_);
+  std::optional<int> found = find(key);
+  if (!found) {
     if (count_ >= kSlots) return kError_BufferTooSmall;
-    i = count_++;
-    std::memset(slots_[i].name, 0, kFieldBytes);
-    std::memcpy(slots_[i].name, key, std::strlen(key));
+    found = count_++;
+    std::memset(slots_[*found].name, 0, kFieldBytes);
+    std::memcpy(slots_[*found].name, key, std::strlen(key));
   }
+  const int i = *found;
   std::memset(slots_[i].value, 0, kFieldBytes);
   std::memcpy(slots_[i].value, value, bytes);
   return kError_NoErr;
@@ -152,17 +153,17 @@ ErrorCode MemoryPreferences::setBoolean(const char* key, bool value) { return se
 
 bool MemoryPreferences::contains(const char* key) const {
   if (!key) return false;
-  std::lock_guard<std::mutex> lock(m_);
-  return find(key) >= 0;
+  platform::CheckedLock lock(m_);
+  return find(key).has_value();
 }
 
 int MemoryPreferences::count() const {
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   return count_;
 }
 
 void MemoryPreferences::clear() {
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   count_ = 0;
 }
 
@@ -214,7 +215,7 @@ Preferences::~Preferences() {
   if (key_) platform::RegCloseKey(key_);
 }
 
-ErrorCode Preferences::initialize() {
+void Preferences::initialize() {
   MemoryPreferences& table = MemoryPreferences::instance();
   const std::string cwd = platform::currentDirectory();
   auto missing = [&table](const char* key) { return !table.contains(key); };
@@ -226,10 +227,10 @@ ErrorCode Preferences::initialize() {
   if (missing("OpenSaveDirectory")) table.setString("OpenSaveDirectory", cwd.c_str());
   if (missing("StayOnTop")) table.setBoolean("StayOnTop", false);
   if (missing("LiveInTray")) table.setBoolean("LiveInTray", false);
-  return setDefaults();
+  setDefaults();
 }
 
-ErrorCode Preferences::setDefaults() {
+void Preferences::setDefaults() {
   MemoryPreferences& table = MemoryPreferences::instance();
   const std::string cwd = platform::currentDirectory();
   for (const Default& d : kDefaults) {
@@ -241,7 +242,6 @@ ErrorCode Preferences::setDefaults() {
     }
   }
   if (!table.contains("InstallDirectory")) table.setString("InstallDirectory", cwd.c_str());
-  return kError_NoErr;
 }
 
 ErrorCode Preferences::openComponentPreferences(const char* name) {

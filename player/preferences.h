@@ -3,11 +3,12 @@
 // memory (so every run starts from the defaults); the engine's registry key
 // is created at construction but the engine stores nothing there.
 #include <cstdint>
-#include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/product.h"
 #include "platform/registry.h"
+#include "platform/threadannotations.h"
 #include "player/errorcode.h"
 
 // The process-wide table: 200 slots of a name (at most 259 characters) and
@@ -47,12 +48,13 @@ class MemoryPreferences {
     unsigned char value[kFieldBytes];
   };
   MemoryPreferences() = default;
-  int find(const char* key) const;  // under m_
+  // Under m_: the slot of the key, none when it is missing.
+  std::optional<int> find(const char* key) const LM_REQUIRES(m_);
   ErrorCode store(const char* key, const void* value, size_t bytes);
 
-  mutable std::mutex m_;
-  Slot slots_[kSlots] = {};
-  int count_ = 0;
+  mutable platform::CheckedMutex m_;
+  Slot slots_[kSlots] LM_GUARDED_BY(m_) = {};
+  int count_ LM_GUARDED_BY(m_) = 0;
 };
 
 class Preferences {
@@ -70,9 +72,9 @@ class Preferences {
 
   // The start-up values that depend on the current directory, then
   // setDefaults.
-  virtual ErrorCode initialize();
+  virtual void initialize();
   // Every key of the defaults table that is missing gets its default.
-  virtual ErrorCode setDefaults();
+  virtual void setDefaults();
   // Opens or creates the key of another component of the product.
   virtual ErrorCode openComponentPreferences(const char* name);
 

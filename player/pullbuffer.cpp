@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <thread>
 
 #include "player/logfile.h"
@@ -12,36 +13,37 @@ namespace {
 constexpr auto kSpinWait = std::chrono::milliseconds(10);
 
 LogFile* logOf(PlayerContext* context) { return context ? context->log : nullptr; }
+
+// Zeroed bytes for a ring of `size` and its tail; null when memory runs out.
+std::unique_ptr<unsigned char[]> allocateRing(size_t size, size_t overflowSize) {
+  return std::unique_ptr<unsigned char[]>(new (std::nothrow) unsigned char[size + overflowSize + 1]());
+}
 }  // namespace
 
 PullBuffer::PullBuffer(size_t size, size_t overflowSize, PlayerContext* context)
-    : context_(context), overflowSize_(overflowSize), size_(size) {
-  data_ = static_cast<unsigned char*>(std::calloc(size + overflowSize + 1, 1));
-}
+    : context_(context), overflowSize_(overflowSize), size_(size), data_(allocateRing(size, overflowSize)) {}
 
 PullBuffer::~PullBuffer() {
   exit_.store(true);
-  std::lock_guard<std::mutex> lock(m_);
-  std::free(data_);
-  data_ = nullptr;
+  platform::CheckedLock lock(m_);
+  data_.reset();
 }
 
-template <class Pred>
-bool PullBuffer::waitLocked(std::unique_lock<std::mutex>& lock, Pred pred) {
+bool PullBuffer::waitLocked(Wait what) {
   for (;;) {
-    if (exit_.load()) {
-      lock.unlock();
-      return false;
-    }
-    if (pred()) return true;
-    lock.unlock();
+    if (exit_.load()) return false;
+    const bool open = what == Wait::kNoReadOpen    ? readOpen_
+                      : what == Wait::kNoWriteOpen ? writeOpen_
+                                                   : readOpen_ || writeOpen_;
+    if (!open) return true;
+    m_.unlock();
     std::this_thread::sleep_for(kSpinWait);
-    lock.lock();
+    m_.lock();
   }
 }
 
 ErrorCode PullBuffer::beginWrite(void*& data, size_t bytes) {
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   if (exit_.load()) return kError_Interrupt;
   // A region beyond the ring and its tail could never be committed.
   if (!data_ || bytes > size_ || writeIndex_ + bytes > size_ + overflowSize_) return kError_InvalidParam;
@@ -57,15 +59,15 @@ ErrorCode PullBuffer::beginWrite(void*& data, size_t bytes) {
   if (!granted) return kError_BufferTooSmall;
   writeReservation_ = bytes;
   writeOpen_ = true;
-  data = data_ + writeIndex_;
+  data = data_.get() + writeIndex_;
   return kError_NoErr;
 }
 
 ErrorCode PullBuffer::endWrite(size_t bytes) {
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   if (!writeOpen_ || bytes > writeReservation_) return kError_InvalidParam;
   size_t end = writeIndex_ + bytes;
-  if (end > size_) std::memcpy(data_, data_ + size_, end - size_);
+  if (end > size_) std::memcpy(data_.get(), data_.get() + size_, end - size_);
   used_ += bytes;
   writeReservation_ = 0;
   writeOpen_ = false;
@@ -75,7 +77,7 @@ ErrorCode PullBuffer::endWrite(size_t bytes) {
 
 ErrorCode PullBuffer::endWrite(size_t bytes, uint32_t generation) {
   {
-    std::lock_guard<std::mutex> lock(m_);
+    platform::CheckedLock lock(m_);
     if (!writeOpen_) return kError_InvalidParam;
     if (generation != clearCount_) {
       writeReservation_ = 0;
@@ -87,13 +89,13 @@ ErrorCode PullBuffer::endWrite(size_t bytes, uint32_t generation) {
 }
 
 uint32_t PullBuffer::clearCount() const {
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   return clearCount_;
 }
 
 ErrorCode PullBuffer::beginRead(void*& data, size_t bytes) {
   if (exit_.load()) return kError_Interrupt;
-  std::unique_lock<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   if (endOfStream_ && used_ < bytes) return kError_EndOfStream;
   if (used_ < bytes) return kError_NoDataAvail;
   bool enough;
@@ -111,22 +113,23 @@ ErrorCode PullBuffer::beginRead(void*& data, size_t bytes) {
     // tail.  Without room there the region would run off the allocation.
     size_t n = readIndex_ + bytes - size_;
     if (n > overflowSize_) {
+      const size_t overflow = overflowSize_;
       lock.unlock();
       if (LogFile* log = logOf(context_))
         log->logError("Overflow buffer is too small!! \nNeeded %d but had only %d for overflow.\n", static_cast<int>(n),
-                      static_cast<int>(overflowSize_));
+                      static_cast<int>(overflow));
       return kError_InvalidParam;
     }
-    std::memcpy(data_ + size_, data_, n);
+    std::memcpy(data_.get() + size_, data_.get(), n);
   }
   readReservation_ = bytes;
   readOpen_ = true;
-  data = data_ + readIndex_;
+  data = data_.get() + readIndex_;
   return kError_NoErr;
 }
 
 ErrorCode PullBuffer::endRead(size_t bytes) {
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   if (!readOpen_ || bytes > readReservation_ || bytes > used_) return kError_InvalidParam;
   readReservation_ = 0;
   readOpen_ = false;
@@ -136,33 +139,33 @@ ErrorCode PullBuffer::endRead(size_t bytes) {
 }
 
 void PullBuffer::setEndOfStream(bool flag) {
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   endOfStream_ = flag;
 }
 
 bool PullBuffer::isEndOfStream() const {
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   return endOfStream_;
 }
 
 int32_t PullBuffer::fillPercent() const {
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   return size_ ? static_cast<int32_t>(used_ * 100 / size_) : 0;
 }
 
 size_t PullBuffer::used() const {
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   return used_;
 }
 
 size_t PullBuffer::size() const {
-  std::lock_guard<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   return size_;
 }
 
 ErrorCode PullBuffer::clear() {
-  std::unique_lock<std::mutex> lock(m_);
-  if (!waitLocked(lock, [this] { return !readOpen_ && !writeOpen_; })) return kError_Interrupt;
+  platform::CheckedLock lock(m_);
+  if (!waitLocked(Wait::kNoReservation)) return kError_Interrupt;
   used_ = 0;
   readIndex_ = 0;
   writeIndex_ = 0;
@@ -173,7 +176,7 @@ ErrorCode PullBuffer::clear() {
 }
 
 ErrorCode PullBuffer::resize(size_t newSize, size_t newOverflowSize) {
-  std::unique_lock<std::mutex> lock(m_);
+  platform::CheckedLock lock(m_);
   if (newSize < used_) {
     lock.unlock();
     if (LogFile* log = logOf(context_)) log->logError("Pullbuffer: Not resized. Too many bytes in buffer.\n");
@@ -184,15 +187,14 @@ ErrorCode PullBuffer::resize(size_t newSize, size_t newOverflowSize) {
     if (LogFile* log = logOf(context_)) log->logError("Pullbuffer: Not resized. The buffer has been read.\n");
     return kError_InvalidError;
   }
-  if (!waitLocked(lock, [this] { return !readOpen_ && !writeOpen_; })) return kError_Interrupt;
+  if (!waitLocked(Wait::kNoReservation)) return kError_Interrupt;
   // Nothing may have been read or added beyond the new size meanwhile.
   if (newSize < used_) return kError_BufferTooSmall;
   if (readIndex_ != 0) return kError_InvalidError;
-  auto* fresh = static_cast<unsigned char*>(std::calloc(newSize + newOverflowSize + 1, 1));
+  std::unique_ptr<unsigned char[]> fresh = allocateRing(newSize, newOverflowSize);
   if (!fresh) return kError_OutOfMemory;
-  std::memcpy(fresh, data_, used_);
-  std::free(data_);
-  data_ = fresh;
+  std::memcpy(fresh.get(), data_.get(), used_);
+  data_ = std::move(fresh);
   size_ = newSize;
   overflowSize_ = newOverflowSize;
   writeIndex_ = newSize ? used_ % newSize : 0;
@@ -200,8 +202,8 @@ ErrorCode PullBuffer::resize(size_t newSize, size_t newOverflowSize) {
 }
 
 ErrorCode PullBuffer::discardToHalf() {
-  std::unique_lock<std::mutex> lock(m_);
-  if (!waitLocked(lock, [this] { return !readOpen_ && !writeOpen_; })) return kError_Interrupt;
+  platform::CheckedLock lock(m_);
+  if (!waitLocked(Wait::kNoReservation)) return kError_Interrupt;
   size_t half = size_ / 2;
   if (used_ > half) {
     size_t drop = used_ - half;
@@ -214,14 +216,14 @@ ErrorCode PullBuffer::discardToHalf() {
 }
 
 size_t PullBuffer::readIndex() {
-  std::unique_lock<std::mutex> lock(m_);
-  if (!waitLocked(lock, [this] { return !readOpen_; })) return 0;
+  platform::CheckedLock lock(m_);
+  if (!waitLocked(Wait::kNoReadOpen)) return 0;
   return readIndex_;
 }
 
 size_t PullBuffer::writeIndex() {
-  std::unique_lock<std::mutex> lock(m_);
-  if (!waitLocked(lock, [this] { return !writeOpen_; })) return 0;
+  platform::CheckedLock lock(m_);
+  if (!waitLocked(Wait::kNoWriteOpen)) return 0;
   return writeIndex_;
 }
 
@@ -233,7 +235,7 @@ EventBuffer::EventBuffer(size_t size, size_t overflowSize, PlayerContext* contex
 
 EventBuffer::~EventBuffer() {
   exit_.store(true);
-  std::lock_guard<std::mutex> lock(eventsM_);
+  platform::CheckedLock lock(eventsM_);
   events_.clear();
 }
 
@@ -248,17 +250,17 @@ ErrorCode EventBuffer::pin(std::unique_ptr<Event> event, bool checked, uint32_t 
   // The position is the write index once no write is open; the event goes
   // into the queue under the same lock, so a clear comes wholly before or
   // wholly after it.
-  std::unique_lock<std::mutex> lock(m_);
-  if (!waitLocked(lock, [this] { return !writeOpenUnlocked(); })) return kError_Interrupt;
+  platform::CheckedLock lock(m_);
+  if (!waitLocked(Wait::kNoWriteOpen)) return kError_Interrupt;
   if (checked && generation != clearCountUnlocked()) return kError_UserCancel;
   size_t position = writeIndexUnlocked();
-  std::lock_guard<std::mutex> events(eventsM_);
+  platform::CheckedLock events(eventsM_);
   events_.push_back(Pinned{position, std::move(event)});
   return kError_NoErr;
 }
 
 std::unique_ptr<Event> EventBuffer::getEvent() {
-  std::lock_guard<std::mutex> lock(eventsM_);
+  platform::CheckedLock lock(eventsM_);
   if (events_.empty()) return nullptr;
   std::unique_ptr<Event> event = std::move(events_.front().event);
   events_.pop_front();
@@ -266,12 +268,12 @@ std::unique_ptr<Event> EventBuffer::getEvent() {
 }
 
 const Event* EventBuffer::peekEvent() const {
-  std::lock_guard<std::mutex> lock(eventsM_);
+  platform::CheckedLock lock(eventsM_);
   return events_.empty() ? nullptr : events_.front().event.get();
 }
 
 size_t EventBuffer::pendingEvents() const {
-  std::lock_guard<std::mutex> lock(eventsM_);
+  platform::CheckedLock lock(eventsM_);
   return events_.size();
 }
 
@@ -280,7 +282,7 @@ ErrorCode EventBuffer::beginRead(void*& data, size_t bytes) {
   bool pending = false;
   size_t position = 0;
   {
-    std::lock_guard<std::mutex> lock(eventsM_);
+    platform::CheckedLock lock(eventsM_);
     if (!events_.empty()) {
       pending = true;
       position = events_.front().position;
@@ -290,7 +292,7 @@ ErrorCode EventBuffer::beginRead(void*& data, size_t bytes) {
     size_t readAt, ring;
     {
       // Only this reader opens read reservations, so the index is current.
-      std::lock_guard<std::mutex> lock(m_);
+      platform::CheckedLock lock(m_);
       readAt = readIndexUnlocked();
       ring = sizeUnlocked();
     }
@@ -302,13 +304,13 @@ ErrorCode EventBuffer::beginRead(void*& data, size_t bytes) {
 
 ErrorCode EventBuffer::clear() {
   {
-    std::lock_guard<std::mutex> lock(eventsM_);
+    platform::CheckedLock lock(eventsM_);
     events_.clear();
   }
   return PullBuffer::clear();
 }
 
 void EventBuffer::clearedLocked() {
-  std::lock_guard<std::mutex> lock(eventsM_);
+  platform::CheckedLock lock(eventsM_);
   events_.clear();
 }

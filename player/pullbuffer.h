@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <mutex>
 
+#include "platform/threadannotations.h"
 #include "player/errorcode.h"
 #include "player/event.h"
 
@@ -60,37 +60,40 @@ class PullBuffer {
   size_t writeIndex();
 
  protected:
-  // Waits (10 ms steps) until the predicate holds with the lock held, and
-  // returns with the lock held; false (lock released) on exit.
-  template <class Pred>
-  bool waitLocked(std::unique_lock<std::mutex>& lock, Pred pred);
+  // What waitLocked waits for.
+  enum class Wait { kNoReservation, kNoReadOpen, kNoWriteOpen };
+  // Waits (10 ms steps, giving up m_ between tries) until no reservation of
+  // that kind is open; returns with m_ held, false when the buffer is being
+  // destroyed meanwhile.
+  bool waitLocked(Wait what) LM_REQUIRES(m_);
 
   // For subclasses holding m_.
-  size_t readIndexUnlocked() const { return readIndex_; }
-  size_t sizeUnlocked() const { return size_; }
-  size_t writeIndexUnlocked() const { return writeIndex_; }
-  uint32_t clearCountUnlocked() const { return clearCount_; }
-  bool writeOpenUnlocked() const { return writeOpen_; }
+  size_t readIndexUnlocked() const LM_REQUIRES(m_) { return readIndex_; }
+  size_t sizeUnlocked() const LM_REQUIRES(m_) { return size_; }
+  size_t writeIndexUnlocked() const LM_REQUIRES(m_) { return writeIndex_; }
+  uint32_t clearCountUnlocked() const LM_REQUIRES(m_) { return clearCount_; }
   // Called by clear with m_ held, right after the ring was emptied.
-  virtual void clearedLocked() {}
+  virtual void clearedLocked() LM_REQUIRES(m_) {}
 
   PlayerContext* context_;
-  mutable std::mutex m_;
+  mutable platform::CheckedMutex m_;
   std::atomic<bool> exit_{false};
 
  private:
-  size_t used_ = 0;
-  size_t overflowSize_;
-  size_t size_;
-  size_t readIndex_ = 0;
-  size_t writeIndex_ = 0;
-  bool endOfStream_ = false;
-  uint32_t clearCount_ = 0;
-  size_t writeReservation_ = 0;
-  size_t readReservation_ = 0;
-  bool writeOpen_ = false;
-  bool readOpen_ = false;
-  unsigned char* data_;
+  size_t used_ LM_GUARDED_BY(m_) = 0;
+  size_t overflowSize_ LM_GUARDED_BY(m_);
+  size_t size_ LM_GUARDED_BY(m_);
+  size_t readIndex_ LM_GUARDED_BY(m_) = 0;
+  size_t writeIndex_ LM_GUARDED_BY(m_) = 0;
+  bool endOfStream_ LM_GUARDED_BY(m_) = false;
+  uint32_t clearCount_ LM_GUARDED_BY(m_) = 0;
+  size_t writeReservation_ LM_GUARDED_BY(m_) = 0;
+  size_t readReservation_ LM_GUARDED_BY(m_) = 0;
+  bool writeOpen_ LM_GUARDED_BY(m_) = false;
+  bool readOpen_ LM_GUARDED_BY(m_) = false;
+  // The ring and its overflow tail (and one spare byte).  The pointer is
+  // guarded; the bytes of an open reservation belong to its side alone.
+  std::unique_ptr<unsigned char[]> data_ LM_GUARDED_BY(m_);
 };
 
 // A PullBuffer carrying PCM, with events pinned to positions in the stream.
@@ -120,7 +123,7 @@ class EventBuffer : public PullBuffer {
  protected:
   // The events go with the bytes, under the same lock, so that no event
   // pinned before the clear survives it.
-  void clearedLocked() override;
+  void clearedLocked() override LM_REQUIRES(m_);
 
  private:
   ErrorCode pin(std::unique_ptr<Event> event, bool checked, uint32_t generation);
@@ -128,6 +131,7 @@ class EventBuffer : public PullBuffer {
     size_t position;
     std::unique_ptr<Event> event;
   };
-  mutable std::mutex eventsM_;
-  std::deque<Pinned> events_;
+  // Taken after m_ where both are held.
+  mutable platform::CheckedMutex eventsM_ LM_ACQUIRED_AFTER(m_);
+  std::deque<Pinned> events_ LM_GUARDED_BY(eventsM_);
 };

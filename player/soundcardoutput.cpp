@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <thread>
 
 #include "player/localfileinput.h"
@@ -17,7 +18,24 @@ using namespace platform;
 
 namespace {
 
+// The secondary buffer's geometry in PCM frames: its size, the queue that
+// starts playback (more than kStartFrames), the silence that covers an
+// underrun.  The full mark is one frame below the size, the low mark one
+// frame.
 constexpr uint32_t kBufferFrames = 32;
+constexpr uint32_t kStartFrames = 3;
+constexpr uint32_t kSilenceFrames = 4;
+// The writer's waits: the short wait while the decoder has nothing yet,
+// the poll while the buffer is full, the poll while the song's end plays.
+constexpr int kShortWaitMs = 1;
+constexpr int kRoomPollMs = 50;
+constexpr int kEndPollMs = 10;
+// The device format set on the primary buffer, whatever the song's.
+constexpr DWORD kPrimaryRate = 44100;
+constexpr WORD kPrimaryChannels = 2;
+constexpr WORD kPrimaryBits = 16;
+// Silence in 8-bit PCM (unsigned samples); 16-bit silence is 0.
+constexpr uint8_t kSilence8Bit = 0x80;
 std::atomic<HWND> g_processWindow{0};
 
 void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
@@ -34,20 +52,15 @@ OutputStage::OutputStage(PlayerContext* context) : PipelineUnit(context) {
 OutputStage::~OutputStage() {
   if (decoder_) decoder_->pause();
   if (inputStage_) inputStage_->pause();
-  // The decoder reads the input's buffer: it goes first.
-  delete decoder_;
-  decoder_ = nullptr;
-  delete inputStage_;
-  inputStage_ = nullptr;
 }
 
-void OutputStage::setDecoder(MpegDecoder* decoder) { decoder_ = decoder; }
-void OutputStage::setInput(LocalFileInput* input) { inputStage_ = input; }
+void OutputStage::setDecoder(std::unique_ptr<MpegDecoder> decoder) { decoder_ = std::move(decoder); }
+void OutputStage::setInput(std::unique_ptr<LocalFileInput> input) { inputStage_ = std::move(input); }
 
 EventBuffer* OutputStage::eventBuffer() const { return static_cast<EventBuffer*>(input_); }
 
 ErrorCode OutputStage::setTo(const char* url) {
-  std::lock_guard<Mutex> lock(chainMutex_);
+  MutexLock lock(chainMutex_);
   if (!inputStage_ || !decoder_) return kError_NullValueInvalid;
   ErrorCode rc = inputStage_->setTo(url);
   if (rc != kError_NoErr) return rc;
@@ -63,7 +76,7 @@ ErrorCode OutputStage::setTo(const char* url) {
 }
 
 bool OutputStage::shortWait() {
-  sleepMs(1);
+  sleepMs(kShortWaitMs);
   return isExiting() || isPaused();
 }
 
@@ -95,7 +108,7 @@ SoundCardOutput::SoundCardOutput(PlayerContext* context) : OutputStage(context) 
   writer_.create(&SoundCardOutput::writerThread, this);
 
   std::string ignored;
-  if (context && context->props && context->props->getProperty("MainWindow", ignored) == 0) {
+  if (context && context->props && context->props->getProperty("MainWindow", ignored) == PropertyManager::kPropertyOk) {
     // This platform has no wave-output mixer: opening it fails as on a
     // machine without one, and the volume operations do nothing.
     log("Cannot open Mixer device.");
@@ -109,10 +122,12 @@ BOOL SoundCardOutput::enumerateDevice(GUID* guid, const char* description, const
   if (guid) d->guid = *guid;
   d->module = module ? module : "";
   d->description = description ? description : "";
-  if (FAILED(DirectSoundCreate(guid ? &d->guid : nullptr, &d->ds, nullptr)) || !d->ds) {
+  IDirectSound* ds = nullptr;
+  if (FAILED(DirectSoundCreate(guid ? &d->guid : nullptr, &ds, nullptr)) || !ds) {
     out->log("error creating DirectSound Object...\n");
     return FALSE;
   }
+  d->ds.reset(ds);
   out->devices_.push_back(std::move(d));
   return TRUE;
 }
@@ -120,20 +135,9 @@ BOOL SoundCardOutput::enumerateDevice(GUID* guid, const char* description, const
 SoundCardOutput::~SoundCardOutput() {
   signalExit();
   writer_.join();
-  std::lock_guard<Mutex> lock(bufferLock_);
-  if (initialised_) {
-    if (secondary_) {
-      secondary_->Stop();
-      secondary_->Release();
-      secondary_ = nullptr;
-    }
-  }
-  if (primary_) {
-    primary_->Release();
-    primary_ = nullptr;
-  }
-  for (auto& d : devices_)
-    if (d->ds) d->ds->Release();
+  MutexLock lock(bufferLock_);
+  releaseSecondary();
+  primary_.reset();
   devices_.clear();
 }
 
@@ -141,14 +145,16 @@ void SoundCardOutput::log(const char* text) {
   if (context_ && context_->log) context_->log->logCategory(LogOutput, "%s", text);
 }
 
+uint8_t SoundCardOutput::silenceByte() const { return secondaryFormat_.wBitsPerSample == 8 ? kSilence8Bit : 0; }
+
 SoundCardOutput::Geometry SoundCardOutput::geometry() {
-  std::lock_guard<Mutex> lock(bufferLock_);
+  MutexLock lock(bufferLock_);
   return geometry_;
 }
 
-int32_t SoundCardOutput::bufferState() {
-  std::lock_guard<Mutex> lock(bufferLock_);
-  return secondary_ ? state_ : -1;
+SoundCardOutput::BufferState SoundCardOutput::bufferState() {
+  MutexLock lock(bufferLock_);
+  return secondary_ ? state_ : kNoBuffer;
 }
 
 ErrorCode SoundCardOutput::init(const OutputInfo& info) {
@@ -159,33 +165,35 @@ ErrorCode SoundCardOutput::init(const OutputInfo& info) {
 
   HWND window = window_;
   std::string hwnd;
-  if (props_ && props_->getProperty("MainHwnd", hwnd) == 0)
+  if (props_ && props_->getProperty("MainHwnd", hwnd) == PropertyManager::kPropertyOk)
     window = static_cast<HWND>(std::strtoull(hwnd.c_str(), nullptr, 10));
 
   Device& dev = *devices_.front();
-  std::lock_guard<Mutex> lock(bufferLock_);
+  MutexLock lock(bufferLock_);
   sampleRate_ = info.sampleRate;
   samplesPerFrame_ = info.samplesPerFrame;
   frameBytes_ = static_cast<uint32_t>(info.pcmFrameBytes);
   bytesPerSampleFrame_ = info.bitsPerSample / 8 * info.channels;
-  state_ = 0;
+  state_ = kFilling;
   // A new format replaces the old buffer; left playing it would loop its
   // stale contents under the new one.
   releaseSecondary();
   initialised_ = false;
 
-  if (dev.primaryFormatSet.exchange(1) == 0) {
+  if (!dev.primaryFormatSet.exchange(true)) {
     if (FAILED(dev.ds->SetCooperativeLevel(window, DSSCL_PRIORITY))) {
       log("error cannot set DirectSound DSSCL_PRIORITY Cooperative Level...\n");
       return kError_UnknownErr;
     }
     DSBUFFERDESC pd;
     pd.dwFlags = DSBCAPS_PRIMARYBUFFER;
-    if (FAILED(dev.ds->CreateSoundBuffer(&pd, &primary_, nullptr)) || !primary_) {
+    IDirectSoundBuffer* primary = nullptr;
+    if (FAILED(dev.ds->CreateSoundBuffer(&pd, &primary, nullptr)) || !primary) {
       log("error Creating DirectSound Primary Buffer...\n");
       return kError_UnknownErr;
     }
-    WAVEFORMATEX pf = pcmFormat(44100, 2, 16);
+    primary_.reset(primary);
+    WAVEFORMATEX pf = pcmFormat(kPrimaryRate, kPrimaryChannels, kPrimaryBits);
     if (FAILED(primary_->SetFormat(&pf))) {
       log("Cannot Set DirectSound Primary Buffer Format...\n");
       return kError_UnknownErr;
@@ -196,8 +204,8 @@ ErrorCode SoundCardOutput::init(const OutputInfo& info) {
   geometry_.size = kBufferFrames * f;
   geometry_.fullMark = (kBufferFrames - 1) * f;
   geometry_.lowMark = f;
-  geometry_.startMark = 3 * f;
-  geometry_.silenceUnit = 4 * f;
+  geometry_.startMark = kStartFrames * f;
+  geometry_.silenceUnit = kSilenceFrames * f;
 
   secondaryFormat_ = pcmFormat(static_cast<DWORD>(info.sampleRate), static_cast<WORD>(info.channels),
                                static_cast<WORD>(info.bitsPerSample));
@@ -206,27 +214,25 @@ ErrorCode SoundCardOutput::init(const OutputInfo& info) {
       DSBCAPS_GETCURRENTPOSITION2 | DSBCAPS_GLOBALFOCUS | DSBCAPS_CTRLVOLUME | DSBCAPS_CTRLPAN | DSBCAPS_CTRLFREQUENCY;
   sd.dwBufferBytes = geometry_.size;
   sd.lpwfxFormat = &secondaryFormat_;
-  if (FAILED(dev.ds->CreateSoundBuffer(&sd, &secondary_, nullptr)) || !secondary_) {
-    secondary_ = nullptr;
+  IDirectSoundBuffer* secondary = nullptr;
+  if (FAILED(dev.ds->CreateSoundBuffer(&sd, &secondary, nullptr)) || !secondary) {
     log("error Creating DirectSound Secondary Buffer...\n");
     return kError_UnknownErr;
   }
+  secondary_.reset(secondary);
   initialised_ = true;
   bufferResetLocked();
   return kError_NoErr;
 }
 
 void SoundCardOutput::releaseSecondary() {
-  if (secondary_) {
-    secondary_->Stop();
-    secondary_->Release();
-    secondary_ = nullptr;
-  }
+  if (secondary_) secondary_->Stop();
+  secondary_.reset();
 }
 
 ErrorCode SoundCardOutput::reset(bool flag) {
   if (flag) {
-    std::lock_guard<Mutex> lock(bufferLock_);
+    MutexLock lock(bufferLock_);
     if (secondary_) bufferResetLocked();
   }
   return kError_NoErr;
@@ -235,14 +241,14 @@ ErrorCode SoundCardOutput::reset(bool flag) {
 void SoundCardOutput::bufferResetLocked() {
   writePos_ = 0;
   lastPlayCursor_ = 0;
-  state_ = 0;
+  state_ = kFilling;
   if (secondary_) {
     secondary_->Stop();
     secondary_->SetCurrentPosition(0);
     void *p1 = nullptr, *p2 = nullptr;
     DWORD n1 = 0, n2 = 0;
     if (SUCCEEDED(secondary_->Lock(0, geometry_.size, &p1, &n1, &p2, &n2, DSBLOCK_ENTIREBUFFER))) {
-      std::memset(p1, secondaryFormat_.wBitsPerSample == 8 ? 0x80 : 0, n1);
+      std::memset(p1, silenceByte(), n1);
       secondary_->Unlock(p1, n1, p2, n2);
     }
   }
@@ -256,7 +262,7 @@ ErrorCode SoundCardOutput::clear() {
 
 void SoundCardOutput::pause() {
   {
-    std::lock_guard<Mutex> lock(bufferLock_);
+    MutexLock lock(bufferLock_);
     if (secondary_) secondary_->Stop();
     playRequested_ = false;
     fresh_ = false;
@@ -268,7 +274,7 @@ void SoundCardOutput::pause() {
 
 void SoundCardOutput::resume() {
   {
-    std::lock_guard<Mutex> lock(bufferLock_);
+    MutexLock lock(bufferLock_);
     playRequested_ = true;
     if (secondary_ && !fresh_) secondary_->Play(0, 0, DSBPLAY_LOOPING);
   }
@@ -285,7 +291,7 @@ void SoundCardOutput::resume() {
 ErrorCode SoundCardOutput::changePosition(int32_t frame) {
   if (inputStage_ && inputStage_->isStreaming()) return kError_FileSeekNotSupported;
   if (!inputStage_ || !decoder_) return kError_NullValueInvalid;
-  std::lock_guard<Mutex> lock(chainMutex_);
+  MutexLock lock(chainMutex_);
   const bool wasPaused = isPaused();
   pause();
   decoder_->pause();
@@ -308,13 +314,13 @@ int32_t SoundCardOutput::setVolume(int32_t) { return kMixerInvalidHandle; }
 
 // ---- State machine and writing -----------------------------------------
 
-int32_t SoundCardOutput::runStateMachine() {
-  std::lock_guard<Mutex> lock(bufferLock_);
+SoundCardOutput::BufferState SoundCardOutput::runStateMachine() {
+  MutexLock lock(bufferLock_);
   return stateMachineLocked();
 }
 
-int32_t SoundCardOutput::stateMachineLocked() {
-  if (!secondary_) return -1;
+SoundCardOutput::BufferState SoundCardOutput::stateMachineLocked() {
+  if (!secondary_) return kNoBuffer;
   DWORD play = 0, write = 0;
   if (FAILED(secondary_->GetCurrentPosition(&play, &write))) play = lastPlayCursor_;
   const uint32_t size = geometry_.size;
@@ -324,40 +330,41 @@ int32_t SoundCardOutput::stateMachineLocked() {
   bytesPlayed_ += static_cast<int32_t>(played);
   lastPlayCursor_ = play;
   switch (state_) {
-    case 0:
+    case kFilling:
       if (queued > geometry_.startMark) {
         if (playRequested_ && fresh_) secondary_->Play(0, 0, DSBPLAY_LOOPING);
         fresh_ = false;
-        state_ = queued < size ? 1 : 2;
+        state_ = queued < size ? kPlaying : kFull;
       }
       break;
-    case 1:
+    case kPlaying:
       if (queued < geometry_.lowMark) {
         writeLocked(nullptr, geometry_.silenceUnit);
-        state_ = 3;
+        state_ = kDraining;
       } else {
-        state_ = queued < geometry_.fullMark ? 1 : 2;
+        state_ = queued < geometry_.fullMark ? kPlaying : kFull;
       }
       break;
-    case 2:
+    case kFull:
       if (queued < geometry_.lowMark) {
         writeLocked(nullptr, geometry_.silenceUnit);
-        state_ = 3;
+        state_ = kDraining;
       } else if (queued < geometry_.fullMark) {
-        state_ = 1;
+        state_ = kPlaying;
       }
       break;
-    case 3:
+    case kDraining:
       if (queued < geometry_.silenceUnit) {
         bufferResetLocked();
-        state_ = 0;
+        state_ = kFilling;
       }
       break;
+    case kNoBuffer: break;
   }
   return state_;
 }
 
-int32_t SoundCardOutput::writeLocked(const void* data, uint32_t bytes) {
+bool SoundCardOutput::writeLocked(const void* data, uint32_t bytes) {
   void *p1 = nullptr, *p2 = nullptr;
   DWORD n1 = 0, n2 = 0;
   HRESULT hr = secondary_->Lock(writePos_, bytes, &p1, &n1, &p2, &n2, 0);
@@ -367,9 +374,9 @@ int32_t SoundCardOutput::writeLocked(const void* data, uint32_t bytes) {
   }
   if (FAILED(hr)) {
     log("Exiting DSWriteToSecBuffer with DSound error\n");
-    return 0;
+    return false;
   }
-  const uint8_t silence = secondaryFormat_.wBitsPerSample == 8 ? 0x80 : 0;
+  const uint8_t silence = silenceByte();
   const uint8_t* src = static_cast<const uint8_t*>(data);
   if (src)
     std::memcpy(p1, src, n1);
@@ -385,36 +392,30 @@ int32_t SoundCardOutput::writeLocked(const void* data, uint32_t bytes) {
     writePos_ = n2;
   }
   secondary_->Unlock(p1, n1, p2, n2);
-  return static_cast<int32_t>(n1 + n2);
+  return true;
 }
 
-int32_t SoundCardOutput::write(bool frame) {
+bool SoundCardOutput::write(bool frame) {
   EventBuffer* events = eventBuffer();
   void* data = nullptr;
   if (frame) {
-    if (!events) return -kError_NullValueInvalid;
-    ErrorCode rc = events->beginRead(data, frameBytes_);
-    if (rc != kError_NoErr) return -static_cast<int32_t>(rc);
+    if (!events || events->beginRead(data, frameBytes_) != kError_NoErr) return false;
   }
-  int32_t written;
+  bool written = false;
   {
-    std::lock_guard<Mutex> lock(bufferLock_);
-    if (!secondary_) {
-      written = 0;
-    } else {
-      written = writeLocked(data, frame ? frameBytes_ : geometry_.silenceUnit);
-    }
+    MutexLock lock(bufferLock_);
+    if (secondary_) written = writeLocked(data, frame ? frameBytes_ : geometry_.silenceUnit);
   }
-  if (frame) events->endRead(written > 0 ? frameBytes_ : 0);
+  if (frame) events->endRead(written ? frameBytes_ : 0);
   return written;
 }
 
 void SoundCardOutput::waitForRoomAndWrite() {
   for (;;) {
-    int32_t s = runStateMachine();
-    if (s == 0 || s == 1) break;
+    const BufferState s = runStateMachine();
+    if (s == kFilling || s == kPlaying) break;
     if (isExiting()) return;
-    sleepMs(50);
+    sleepMs(kRoomPollMs);
     if (isExiting()) return;
   }
   write(true);
@@ -423,7 +424,7 @@ void SoundCardOutput::waitForRoomAndWrite() {
 void SoundCardOutput::updatePlayTime(int32_t frame) {
   float seconds;
   {
-    std::lock_guard<Mutex> lock(bufferLock_);
+    MutexLock lock(bufferLock_);
     if (frame != lastFrame_ + 1) bytesPlayed_ = bytesPerSampleFrame_ * samplesPerFrame_ * frame;
     lastFrame_ = frame;
     const int32_t perSecond = bytesPerSampleFrame_ * sampleRate_;
@@ -453,24 +454,22 @@ void SoundCardOutput::finishSong() {
     events->endRead(0);
     waitForRoomAndWrite();
   }
-  // Silence behind the last sound, all the way round to just before the
-  // cursor: a late look at the cursor then never replays old sound.
+  // The buffer loops: once the cursor has passed the last sample it plays
+  // whatever lies behind it, which at the end of a long song is the sound
+  // of 0.8 s before.  So silence follows the last sample, written as the
+  // cursor frees room, and the buffer is stopped before the end is told.
   uint32_t pcmLeft = 0, played = 0;
   {
-    std::lock_guard<Mutex> lock(bufferLock_);
+    MutexLock lock(bufferLock_);
     if (secondary_) {
-      DWORD play = 0, write = 0;
-      if (FAILED(secondary_->GetCurrentPosition(&play, &write))) play = lastPlayCursor_;
-      const uint32_t size = geometry_.size;
-      bytesPlayed_ += static_cast<int32_t>((play + size - lastPlayCursor_) % size);
-      lastPlayCursor_ = play;
-      pcmLeft = (writePos_ + size - play) % size;
-      if (size - pcmLeft > geometry_.lowMark) writeLocked(nullptr, size - pcmLeft - geometry_.lowMark);
+      advanceCursorLocked();
+      pcmLeft = (writePos_ + geometry_.size - lastPlayCursor_) % geometry_.size;
+      silenceBehindCursorLocked();
       if (pcmLeft > 0 && playRequested_ && fresh_) {
         // A song shorter than the start mark: start it now.
         secondary_->Play(0, 0, DSBPLAY_LOOPING);
         fresh_ = false;
-        state_ = 1;
+        state_ = kPlaying;
       }
     }
   }
@@ -480,39 +479,55 @@ void SoundCardOutput::finishSong() {
       pauseSem_.wait();
       break;
     }
-    sleepMs(10);
-    std::lock_guard<Mutex> lock(bufferLock_);
+    sleepMs(kEndPollMs);
+    MutexLock lock(bufferLock_);
     if (!secondary_) break;
-    DWORD play = 0, write = 0;
-    if (FAILED(secondary_->GetCurrentPosition(&play, &write))) break;
-    const uint32_t d = (play + geometry_.size - lastPlayCursor_) % geometry_.size;
-    bytesPlayed_ += static_cast<int32_t>(d);
-    lastPlayCursor_ = play;
-    played += d;
+    const std::optional<uint32_t> d = advanceCursorLocked();
+    if (!d) break;
+    played += *d;
+    if (played < pcmLeft) silenceBehindCursorLocked();
+  }
+  {
+    MutexLock lock(bufferLock_);
+    if (secondary_) secondary_->Stop();
   }
   if (!isExiting() && target_) target_->acceptEvent(std::make_unique<Event>(INFO_SongFinished));
+}
+
+std::optional<uint32_t> SoundCardOutput::advanceCursorLocked() {
+  DWORD play = 0, write = 0;
+  if (FAILED(secondary_->GetCurrentPosition(&play, &write))) return std::nullopt;
+  const uint32_t d = (play + geometry_.size - lastPlayCursor_) % geometry_.size;
+  bytesPlayed_ += static_cast<int32_t>(d);
+  lastPlayCursor_ = play;
+  return d;
+}
+
+void SoundCardOutput::silenceBehindCursorLocked() {
+  // Up to one low mark short of the cursor, so that the write position
+  // never meets it (a full buffer would then look empty).
+  const uint32_t size = geometry_.size;
+  const uint32_t queued = (writePos_ + size - lastPlayCursor_) % size;
+  const uint32_t room = size - queued;
+  if (room > geometry_.lowMark) writeLocked(nullptr, room - geometry_.lowMark);
 }
 
 // ---- Writer thread -----------------------------------------------------
 
 void SoundCardOutput::writerThread(void* self) { static_cast<SoundCardOutput*>(self)->writerLoop(); }
 
-ErrorCode SoundCardOutput::handleStreamEvent(std::unique_ptr<Event> event, bool* endThread) {
-  *endThread = false;
-  if (!event) return kError_NoErr;
+SoundCardOutput::StreamEventOutcome SoundCardOutput::handleStreamEvent(std::unique_ptr<Event> event) {
+  if (!event) return StreamEventOutcome::kGoOn;
   switch (event->type()) {
     case kStreamEvent_Format:
-      if (init(static_cast<FormatEvent*>(event.get())->info) != kError_NoErr) {
-        *endThread = true;
-        return kError_InitFailed;
-      }
+      if (init(static_cast<FormatEvent*>(event.get())->info) != kError_NoErr) return StreamEventOutcome::kInitFailed;
       break;
     case kStreamEvent_Reset: reset(true); break;
     case kStreamEvent_FrameMarker: updatePlayTime(static_cast<FrameMarkerEvent*>(event.get())->frame); break;
-    case kStreamEvent_EndOfStream: *endThread = true; return kError_EndOfStream;
+    case kStreamEvent_EndOfStream: return StreamEventOutcome::kSongEnded;
     default: break;
   }
-  return kError_NoErr;
+  return StreamEventOutcome::kGoOn;
 }
 
 void SoundCardOutput::writerLoop() {
@@ -559,12 +574,10 @@ void SoundCardOutput::writerLoop() {
         continue;
       }
       if (rc == kError_EventPending) {
-        bool end = false;
-        ErrorCode hr = handleStreamEvent(events->getEvent(), &end);
-        if (end) {
-          if (hr != kError_EndOfStream) goto exitLoop;  // a failed init
-          finishSong();
-          return;  // quietly: the song is done
+        switch (handleStreamEvent(events->getEvent())) {
+          case StreamEventOutcome::kGoOn: continue;
+          case StreamEventOutcome::kSongEnded: finishSong(); return;  // quietly: the song is done
+          case StreamEventOutcome::kInitFailed: goto exitLoop;
         }
         continue;
       }

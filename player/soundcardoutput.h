@@ -8,6 +8,7 @@
 #include <atomic>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,9 +34,9 @@ class OutputStage : public PipelineUnit {
   virtual int32_t setVolume(int32_t percent) = 0;
   virtual ErrorCode reset(bool flag) = 0;
   virtual ErrorCode changePosition(int32_t frame) = 0;
-  // The output takes ownership of both stages.
-  virtual void setDecoder(MpegDecoder* decoder);
-  virtual void setInput(LocalFileInput* input);
+  // The output owns the chain's other two stages.
+  virtual void setDecoder(std::unique_ptr<MpegDecoder> decoder);
+  virtual void setInput(std::unique_ptr<LocalFileInput> input);
   // Opens the song for the input and the decoder.
   virtual ErrorCode setTo(const char* url);
   // Takes one argument, does nothing.
@@ -46,13 +47,15 @@ class OutputStage : public PipelineUnit {
   virtual void preBufferWait();
   virtual void fillReport();
 
-  MpegDecoder* decoder() const { return decoder_; }
-  LocalFileInput* inputStage() const { return inputStage_; }
+  MpegDecoder* decoder() const { return decoder_.get(); }
+  LocalFileInput* inputStage() const { return inputStage_.get(); }
   EventBuffer* eventBuffer() const;
 
  protected:
-  LocalFileInput* inputStage_ = nullptr;  // owned
-  MpegDecoder* decoder_ = nullptr;        // owned
+  // The decoder reads the input's buffer, so it goes first: members are
+  // destroyed in the reverse of this order.
+  std::unique_ptr<LocalFileInput> inputStage_;
+  std::unique_ptr<MpegDecoder> decoder_;
   int32_t preBufferMs_ = 0;
   PullBuffer* inputPull_ = nullptr;  // the input stage's buffer, for fill reports
   std::time_t lastFillReport_ = 0;
@@ -83,19 +86,22 @@ class SoundCardOutput : public OutputStage {
   static void setProcessWindow(HWND window);
   static HWND processWindow();
 
+  // States of the buffer state machine; kNoBuffer without a secondary buffer.
+  enum BufferState : int32_t { kNoBuffer = -1, kFilling = 0, kPlaying = 1, kFull = 2, kDraining = 3 };
+
   // Buffer geometry in bytes (after init).
   struct Geometry {
     uint32_t size = 0, fullMark = 0, lowMark = 0, startMark = 0, silenceUnit = 0;
   };
   Geometry geometry();
-  // The state machine's state (-1 without a secondary buffer).
-  int32_t bufferState();
+  // The state machine's state.
+  BufferState bufferState();
   bool isInitialised() const { return initialised_.load(); }
   size_t deviceCount() const { return devices_.size(); }
 
   // Runs the buffer state machine once (tests drive it by hand): the state
-  // after the step, or -1 without a secondary buffer.
-  int32_t runStateMachine();
+  // after the step.
+  BufferState runStateMachine();
 
   // Mixer results (the multimedia mixer's values).
   static constexpr int32_t kMixerInvalidHandle = 5;  // MMSYSERR_INVALHANDLE
@@ -106,50 +112,63 @@ class SoundCardOutput : public OutputStage {
     platform::GUID guid;
     std::string module;
     std::string description;
-    platform::IDirectSound* ds = nullptr;
-    std::atomic<int32_t> primaryFormatSet{0};
+    platform::SoundRef<platform::IDirectSound> ds;
+    std::atomic<bool> primaryFormatSet{false};
   };
 
   static BOOL enumerateDevice(platform::GUID* guid, const char* description, const char* module, void* self);
   static void writerThread(void* self);
   void writerLoop();
-  ErrorCode handleStreamEvent(std::unique_ptr<Event> event, bool* endThread);
+  // What an in-band event means for the writer thread.
+  enum class StreamEventOutcome { kGoOn, kSongEnded, kInitFailed };
+  StreamEventOutcome handleStreamEvent(std::unique_ptr<Event> event);
   void waitForRoomAndWrite();
   void finishSong();
   // Writes one PCM frame (frame true) or one silence unit; under bufferLock_
-  // for the buffer part.  Returns the bytes written (0 when the device
-  // refused) or, for a frame, a failed reservation's code as negative.
-  int32_t write(bool frame);
-  int32_t writeLocked(const void* data, uint32_t bytes);
-  int32_t stateMachineLocked();
-  void bufferResetLocked();
+  // for the buffer part.  False when nothing was written (no frame to
+  // reserve, no buffer, or the device refused).
+  bool write(bool frame);
+  // Writes `bytes` of data (silence when null) at the own write position;
+  // false when the device refused.
+  bool writeLocked(const void* data, uint32_t bytes) LM_REQUIRES(bufferLock_);
+  BufferState stateMachineLocked() LM_REQUIRES(bufferLock_);
+  void bufferResetLocked() LM_REQUIRES(bufferLock_);
+  // Follows the play cursor: the bytes played since the last look (none
+  // when the cursor can't be read).
+  std::optional<uint32_t> advanceCursorLocked() LM_REQUIRES(bufferLock_);
+  // Fills the room behind the play cursor with silence.
+  void silenceBehindCursorLocked() LM_REQUIRES(bufferLock_);
   void updatePlayTime(int32_t frame);
-  void releaseSecondary();
+  void releaseSecondary() LM_REQUIRES(bufferLock_);
+  // The byte value of silence in the secondary buffer's format.
+  uint8_t silenceByte() const LM_REQUIRES(bufferLock_);
   void log(const char* text);
 
   std::vector<std::unique_ptr<Device>> devices_;
   bool enumerationError_ = false;
   HWND window_ = 0;
 
-  platform::IDirectSoundBuffer* primary_ = nullptr;
-  // The secondary buffer and everything of the state machine, under bufferLock_.
+  // The buffers, the stream format and everything of the state machine.
   Mutex bufferLock_;
-  platform::IDirectSoundBuffer* secondary_ = nullptr;
-  platform::WAVEFORMATEX secondaryFormat_;
+  platform::SoundRef<platform::IDirectSoundBuffer> primary_ LM_GUARDED_BY(bufferLock_);
+  platform::SoundRef<platform::IDirectSoundBuffer> secondary_ LM_GUARDED_BY(bufferLock_);
+  platform::WAVEFORMATEX secondaryFormat_ LM_GUARDED_BY(bufferLock_);
   std::atomic<bool> initialised_{false};
-  int32_t bytesPerSampleFrame_ = 0;
-  int32_t sampleRate_ = 0;
-  int32_t samplesPerFrame_ = 0;
+  int32_t bytesPerSampleFrame_ LM_GUARDED_BY(bufferLock_) = 0;
+  int32_t sampleRate_ LM_GUARDED_BY(bufferLock_) = 0;
+  int32_t samplesPerFrame_ LM_GUARDED_BY(bufferLock_) = 0;
+  // Set by init and read by the writer thread, which is the thread that
+  // runs init while it plays.
   uint32_t frameBytes_ = 0;
-  Geometry geometry_;
-  uint32_t writePos_ = 0;
-  uint32_t lastQueued_ = 0;
-  uint32_t lastPlayCursor_ = 0;
-  int32_t bytesPlayed_ = 0;
-  int32_t lastFrame_ = -1;
-  int32_t state_ = 0;
-  bool fresh_ = true;
-  bool playRequested_ = false;
+  Geometry geometry_ LM_GUARDED_BY(bufferLock_);
+  uint32_t writePos_ LM_GUARDED_BY(bufferLock_) = 0;
+  uint32_t lastQueued_ LM_GUARDED_BY(bufferLock_) = 0;
+  uint32_t lastPlayCursor_ LM_GUARDED_BY(bufferLock_) = 0;
+  int32_t bytesPlayed_ LM_GUARDED_BY(bufferLock_) = 0;
+  int32_t lastFrame_ LM_GUARDED_BY(bufferLock_) = -1;
+  BufferState state_ LM_GUARDED_BY(bufferLock_) = kFilling;
+  bool fresh_ LM_GUARDED_BY(bufferLock_) = true;
+  bool playRequested_ LM_GUARDED_BY(bufferLock_) = false;
 
   Thread writer_;
 };

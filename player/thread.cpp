@@ -37,7 +37,7 @@ int currentTid() { return static_cast<int>(syscall(SYS_gettid)); }
 
 }  // namespace
 
-bool Mutex::acquire(int32_t timeoutMs) {
+bool Mutex::acquire(int32_t timeoutMs) LM_NO_THREAD_SAFETY_ANALYSIS {
   std::unique_lock<std::mutex> lock(m_);
   auto free = [this] { return !held_; };
   if (timeoutMs < 0) {
@@ -49,7 +49,7 @@ bool Mutex::acquire(int32_t timeoutMs) {
   return true;
 }
 
-void Mutex::release() {
+void Mutex::release() LM_NO_THREAD_SAFETY_ANALYSIS {
   {
     std::lock_guard<std::mutex> lock(m_);
     held_ = false;
@@ -121,7 +121,7 @@ int Thread::getPriority() const {
   int last = lastIndex_.load();
   if (niceForIndex(last) == nice) return last;
   // Prefer normal, then the levels nearest to it.
-  for (int index : {3, 4, 2, 5, 1, 6, 0}) {
+  for (int index : {kNormal, kAboveNormal, kBelowNormal, kHighest, kLowest, kTimeCritical, kIdle}) {
     if (niceForIndex(index) == nice) return index;
   }
   return nice;

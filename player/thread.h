@@ -8,8 +8,10 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/threadannotations.h"
+
 // A mutex that starts unowned and can be waited for with a time-out.
-class Mutex {
+class LM_CAPABILITY("mutex") Mutex {
  public:
   static constexpr int32_t kInfinite = -1;
 
@@ -20,12 +22,13 @@ class Mutex {
   // Waits up to timeoutMs (kInfinite: for ever); true when acquired.  The
   // mutex is not tied to a thread, so there is no "abandoned" case: a
   // holder that ends without releasing keeps it held.
-  bool acquire(int32_t timeoutMs = kInfinite);
-  void release();
+  bool acquire(int32_t timeoutMs = kInfinite) LM_TRY_ACQUIRE(true);
+  void release() LM_RELEASE();
 
-  // Lockable, so that std::lock_guard<Mutex> works.
-  void lock() { acquire(kInfinite); }
-  void unlock() { release(); }
+  // Lockable, for MutexLock.  (The bodies keep the flag under the inner
+  // std::mutex, which the analysis doesn't see.)
+  void lock() LM_ACQUIRE() LM_NO_THREAD_SAFETY_ANALYSIS { acquire(kInfinite); }
+  void unlock() LM_RELEASE() LM_NO_THREAD_SAFETY_ANALYSIS { release(); }
 
  private:
   // A flag under a plain mutex and a condition rather than a timed mutex:
@@ -35,6 +38,9 @@ class Mutex {
   std::condition_variable cv_;
   bool held_ = false;
 };
+
+// Holds a Mutex for its scope.
+using MutexLock = platform::ScopedLock<Mutex>;
 
 // A counting semaphore: wait takes one count (blocking without time-out),
 // signal adds one.

@@ -1,5 +1,6 @@
 #include "platform/sound.h"
 
+#include <SDL.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -370,6 +371,7 @@ TEST(SoundSdl, CallbackDrainsTheBufferIntoTheDevice) {
     EXPECT_EQ(status, 0u) << "the callback never finished the buffer";
     b->Release();
   }
+  soundCloseIdleDevices();  // the device stays open between objects: close it, so its file is complete
   unsetenv("SDL_AUDIODRIVER");
   std::string out = testenv::readFile(raw);
   std::vector<uint8_t> bytes(out.begin(), out.end());
@@ -381,5 +383,56 @@ TEST(SoundSdl, CallbackDrainsTheBufferIntoTheDevice) {
   for (int i = 0; i < 4096; ++i) {
     ASSERT_EQ(s[at + 2 * i], i + 1) << i;
     ASSERT_EQ(s[at + 2 * i + 1], -(i + 1)) << i;
+  }
+}
+
+// One song after another: the device stays open from one DirectSound object
+// to the next, so the sound goes on instead of the device closing and
+// opening again (a gap and a click on real hardware; the disk driver starts
+// its file afresh).
+TEST(SoundSdl, TheDeviceStaysOpenFromOneObjectToTheNext) {
+  std::string dir = testenv::freshDir("sdlkeep");
+  std::string raw = dir + "/out.raw";
+  setenv("SDL_AUDIODRIVER", "disk", 1);
+  setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1);
+  setenv("SDL_DISKAUDIODELAY", "1", 1);
+  soundUseSdl();
+  if (enumerate().empty()) GTEST_SKIP() << "SDL has no audio here";
+  const int frames = 4096;
+  auto playRamp = [&](int start) {
+    Device dev;
+    ASSERT_NE(dev.ds, nullptr);
+    IDirectSoundBuffer* b = dev.secondary(pcmFormat(44100, 2, 16), frames * 4);
+    ASSERT_NE(b, nullptr);
+    ASSERT_EQ(writeAt(b, 0, rampStereo(frames, start)), DS_OK);
+    ASSERT_EQ(b->Play(0, 0, 0), DS_OK);
+    DWORD status = DSBSTATUS_PLAYING;
+    for (int i = 0; i < 1000 && (status & DSBSTATUS_PLAYING); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      ASSERT_EQ(b->GetStatus(&status), DS_OK);
+    }
+    EXPECT_EQ(status, 0u);
+    b->Release();
+  };
+  playRamp(1);
+  EXPECT_NE(SDL_WasInit(SDL_INIT_AUDIO), 0u) << "the audio subsystem was shut down between two objects";
+  playRamp(frames + 1);
+  soundCloseIdleDevices();  // the device closes: its file is complete
+  EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
+  unsetenv("SDL_AUDIODRIVER");
+
+  std::string out = testenv::readFile(raw);
+  std::vector<uint8_t> bytes(out.begin(), out.end());
+  auto s = samples(bytes);
+  // Both ramps, the first one before the second, in one stream.
+  size_t at = 0;
+  for (int ramp = 0; ramp < 2; ++ramp) {
+    const int first = ramp * frames + 1;
+    while (at < s.size() && s[at] != first) ++at;
+    ASSERT_LE(at + frames * 2, s.size()) << "ramp " << ramp << " is missing";
+    for (int i = 0; i < frames; ++i) {
+      ASSERT_EQ(s[at + 2 * i], first + i) << ramp << " " << i;
+    }
+    at += frames * 2;
   }
 }

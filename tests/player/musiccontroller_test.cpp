@@ -32,7 +32,9 @@ class ControllerTest : public ::testing::Test {
     EXPECT_EQ(Player::current(), nullptr);
     platform::soundUseSdl();
   }
-  MusicController* start(const std::string& list) { return MusicController::startMusic(list.c_str(), 1, argv_); }
+  std::unique_ptr<MusicController> start(const std::string& list) {
+    return MusicController::startMusic(list.c_str(), 1, argv_);
+  }
   char prog_[12] = "test_player";
   char* argv_[2] = {prog_, nullptr};
 };
@@ -48,7 +50,7 @@ TEST_F(ControllerTest, NoSongListStartsNoMusic) {
 TEST_F(ControllerTest, PlaysTheListAndKeepsItsStatus) {
   // Long enough for the position to move past the buffered start.
   const std::string song = longSong(testenv::freshDir("status"), 4);
-  MusicController* c = start(songList({song}));
+  std::unique_ptr<MusicController> c = start(songList({song}));
   ASSERT_NE(c, nullptr);
   MusicStatus s;
   ASSERT_TRUE(waitUntil([&] {
@@ -89,20 +91,20 @@ TEST_F(ControllerTest, PlaysTheListAndKeepsItsStatus) {
   c->setListener([&](const Event& e) {
     if (e.type() == INFO_QuitRequest) quitSeen = true;
   });
-  delete c;  // quits the Player through the request and its answer
+  c.reset();  // quits the Player through the request and its answer
   EXPECT_TRUE(quitSeen);
 }
 
 TEST_F(ControllerTest, ASecondStartReusesThePlayerAndReplacesItsList) {
   std::string dir = testenv::freshDir("second");
   std::string other = longSong(dir, 6);
-  MusicController* first = start(songList({songPath(), songPath()}));
+  std::unique_ptr<MusicController> first = start(songList({songPath(), songPath()}));
   ASSERT_NE(first, nullptr);
   Player* player = Player::current();
   ASSERT_NE(player, nullptr);
   ASSERT_TRUE(waitUntil([&] { return player->state() == Player::kPlaying; }));
 
-  MusicController* second = start(songList({other}));
+  std::unique_ptr<MusicController> second = start(songList({other}));
   ASSERT_NE(second, nullptr);
 
   EXPECT_EQ(Player::current(), player);
@@ -116,7 +118,7 @@ TEST_F(ControllerTest, ASecondStartReusesThePlayerAndReplacesItsList) {
   EXPECT_EQ(player->playlist()->count(), 1);
 
   // The first controller goes; the music plays on for the second.
-  delete first;
+  first.reset();
   EXPECT_TRUE(player->eventThreadRunning());
   EXPECT_EQ(Player::current(), player);
   s.positionSeconds = 0;
@@ -130,5 +132,5 @@ TEST_F(ControllerTest, ASecondStartReusesThePlayerAndReplacesItsList) {
     second->copyStatus(&s);
     return std::strcmp(s.url, songPath().c_str()) == 0;
   }));
-  delete second;
+  second.reset();
 }

@@ -13,6 +13,7 @@
 
 #include "platform/files.h"
 #include "platform/sound.h"
+#include "player/logfile.h"
 #include "player/playerevents.h"
 #include "player/playlistmanager.h"
 #include "player/preferences.h"
@@ -111,12 +112,12 @@ class PlayerTest : public ::testing::Test {
   void SetUp() override {
     prefs_ = std::make_unique<Preferences>();
     ctx_.prefs = prefs_.get();
-    player_ = Player::getPlayer(&ctx_);
+    player_ = Player::create(&ctx_);
     player_->setTerminationSemaphore(&termination_);
     useCapture(4);
   }
   void TearDown() override {
-    delete player_;
+    player_.reset();
     EXPECT_EQ(Player::current(), nullptr);
     platform::soundUseSdl();
   }
@@ -130,13 +131,13 @@ class PlayerTest : public ::testing::Test {
   std::unique_ptr<Preferences> prefs_;
   PlayerContext ctx_;
   Semaphore termination_{0};
-  Player* player_ = nullptr;
+  std::unique_ptr<Player> player_;
 };
 
 }  // namespace
 
 TEST_F(PlayerTest, SongsPlayInOrderAndRepeatAllWrapsToTheFirst) {
-  TestUI ui(player_);
+  TestUI ui(player_.get());
   std::string list = songList({songPath(), songPath()});
   ASSERT_EQ(player_->run(list.c_str(), &ui), kError_NoErr);
   player_->acceptEvent(std::make_unique<Event>(CMD_Play));
@@ -160,7 +161,7 @@ TEST_F(PlayerTest, SongsPlayInOrderAndRepeatAllWrapsToTheFirst) {
 }
 
 TEST_F(PlayerTest, ASongThatFailsToOpenMakesThePlayerMoveOn) {
-  TestUI ui(player_);
+  TestUI ui(player_.get());
   std::string missing = testenv::freshDir("missing") + "/none.mp3";
   std::string list = songList({missing, songPath()});
   ASSERT_EQ(player_->run(list.c_str(), &ui), kError_NoErr);
@@ -182,7 +183,7 @@ TEST_F(PlayerTest, ASongThatFailsToOpenMakesThePlayerMoveOn) {
 }
 
 TEST_F(PlayerTest, AOneSongListWhoseSongFailsEndsWithPlaylistFinished) {
-  TestUI ui(player_);
+  TestUI ui(player_.get());
   std::string bad = testenv::freshDir("bad") + "/noise.mp3";
   testenv::writeFile(bad, std::string(20000, '\x55'));  // no MPEG frames at all
   std::string list = songList({bad});
@@ -197,8 +198,35 @@ TEST_F(PlayerTest, AOneSongListWhoseSongFailsEndsWithPlaylistFinished) {
   EXPECT_TRUE(quit());
 }
 
+// Songs that can't be opened or decoded, and nothing else: one round of
+// the list, then the Player stops instead of retrying for ever.
+TEST_F(PlayerTest, AListOfOnlyUnplayableSongsIsTriedOnceRoundThenStops) {
+  std::string dir = testenv::freshDir("unplayable");
+  LogFile log(dir + "/tessmp3.log");
+  ASSERT_TRUE(log.open());
+  ctx_.log = &log;
+  TestUI ui(player_.get());
+  std::string noise = dir + "/noise.mp3";
+  testenv::writeFile(noise, std::string(20000, '\x55'));  // no MPEG frames at all
+  std::string list = songList({dir + "/gone1.mp3", noise, dir + "/gone2.mp3"});
+  ASSERT_EQ(player_->run(list.c_str(), &ui), kError_NoErr);
+  player_->acceptEvent(std::make_unique<Event>(CMD_Play));
+  ASSERT_TRUE(ui.waitCount(INFO_PlaylistDonePlay, 1, std::chrono::seconds(5))) << "the Player never gave up";
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(ui.count(INFO_ErrorMessage), 3) << "not one attempt per song";
+  EXPECT_EQ(ui.count(INFO_PlaylistDonePlay), 1);
+  EXPECT_EQ(player_->state(), Player::kStopped);
+  EXPECT_TRUE(quit());
+  ctx_.log = nullptr;
+  const std::string text = testenv::readFile(dir + "/tessmp3.log");
+  const std::string line = "No song of the playlist can be played.";
+  const size_t at = text.find(line);
+  EXPECT_NE(at, std::string::npos) << text;
+  EXPECT_EQ(text.find(line, at + 1), std::string::npos) << "logged more than once";
+}
+
 TEST_F(PlayerTest, CommandsChangeTheStateAndTellTheInterfaces) {
-  TestUI ui(player_);
+  TestUI ui(player_.get());
   std::string dir = testenv::freshDir("cmd");
   std::string song = longSong(dir, 20);  // long enough to outlast the test
   std::string list = songList({song, song});
@@ -253,7 +281,7 @@ TEST_F(PlayerTest, CommandsChangeTheStateAndTellTheInterfaces) {
 }
 
 TEST_F(PlayerTest, UnknownTypesAreDroppedAndOthersPassedOn) {
-  TestUI ui(player_);
+  TestUI ui(player_.get());
   ASSERT_EQ(player_->run(nullptr, &ui), kError_NoErr);
   struct Case {
     int32_t type;
@@ -276,7 +304,7 @@ TEST_F(PlayerTest, QuitWithoutInterfacesEndsTheThreadAtOnce) {
 }
 
 TEST_F(PlayerTest, QuitWaitsForTheInterfaceAndLaterEventsAreFreedUnhandled) {
-  TestUI ui(player_, /*ackQuit=*/false);
+  TestUI ui(player_.get(), /*ackQuit=*/false);
   std::string list = songList({songPath()});
   ASSERT_EQ(player_->run(list.c_str(), &ui), kError_NoErr);
   player_->acceptEvent(std::make_unique<Event>(CMD_QuitPlayer));
@@ -294,8 +322,7 @@ TEST_F(PlayerTest, QuitWaitsForTheInterfaceAndLaterEventsAreFreedUnhandled) {
   EXPECT_FALSE(freed);
   EXPECT_EQ(player_->state(), Player::kStopped) << "an event after the quit was handled";
   EXPECT_TRUE(platform::soundCaptureTake().empty());
-  delete player_;
-  player_ = nullptr;
+  player_.reset();
   EXPECT_TRUE(freed) << "the event was not freed with the queue";
 }
 
@@ -310,10 +337,10 @@ TEST_F(PlayerTest, RandomCommandSequencesNeitherRaceNorHang) {
   const int kPlayers = 5, kSequences = 40, kLength = 6;  // 200 sequences
   for (int p = 0; p < kPlayers; ++p) {
     if (p > 0) {
-      player_ = Player::getPlayer(&ctx_);
+      player_ = Player::create(&ctx_);
       player_->setTerminationSemaphore(&termination_);
     }
-    TestUI ui(player_);
+    TestUI ui(player_.get());
     ASSERT_EQ(player_->run(list.c_str(), &ui), kError_NoErr);
     for (int s = 0; s < kSequences; ++s) {
       for (int i = 0; i < kLength; ++i) {
@@ -330,10 +357,9 @@ TEST_F(PlayerTest, RandomCommandSequencesNeitherRaceNorHang) {
     ASSERT_TRUE(quit()) << "player " << p << " did not quit: a deadlock?";
     termination_.wait();
     EXPECT_EQ(player_->state(), Player::kStopped);
-    delete player_;
-    player_ = nullptr;
+    player_.reset();
   }
-  player_ = Player::getPlayer(&ctx_);  // for TearDown
+  player_ = Player::create(&ctx_);  // for TearDown
 }
 
 TEST_F(PlayerTest, CommandLineOptions) {

@@ -364,9 +364,16 @@ TEST(SemaphoreTest, CountsReleases) {
   EXPECT_TRUE(passed.load());
 }
 
+// The wrapper's own calls, out of sight of the lock analysis, which can't
+// follow a lock taken inside an assertion.
+bool acquireUnchecked(Mutex& m, int32_t timeoutMs = Mutex::kInfinite) LM_NO_THREAD_SAFETY_ANALYSIS {
+  return m.acquire(timeoutMs);
+}
+void releaseUnchecked(Mutex& m) LM_NO_THREAD_SAFETY_ANALYSIS { m.release(); }
+
 TEST(MutexTest, TimesOutWhileHeldElsewhere) {
   Mutex m;
-  ASSERT_TRUE(m.acquire());
+  ASSERT_TRUE(acquireUnchecked(m));
   std::atomic<int> result{-1};
   Thread other;
   struct Ctx {
@@ -376,16 +383,16 @@ TEST(MutexTest, TimesOutWhileHeldElsewhere) {
   ASSERT_TRUE(other.create(
       [](void* arg) {
         auto* c = static_cast<Ctx*>(arg);
-        bool got = c->m->acquire(20);
+        bool got = acquireUnchecked(*c->m, 20);
         c->result->store(got ? 1 : 0);
-        if (got) c->m->release();
+        if (got) releaseUnchecked(*c->m);
       },
       &ctx));
   other.join();
   EXPECT_EQ(result.load(), 0);
-  m.release();
-  EXPECT_TRUE(m.acquire(0));
-  m.release();
+  releaseUnchecked(m);
+  EXPECT_TRUE(acquireUnchecked(m, 0));
+  releaseUnchecked(m);
 }
 
 }  // namespace

@@ -37,14 +37,14 @@ class OutputTest : public ::testing::Test {
   void TearDown() override { platform::soundUseSdl(); }
 
   // Input, output and decoder wired as the Player wires them.
-  SoundCardOutput* chain() {
-    auto* input = new LocalFileInput(&ctx_);
-    auto* output = new SoundCardOutput(&ctx_);
-    auto* decoder = new MpegDecoder(&ctx_);
-    decoder->setInput(input);
-    decoder->setOutput(output);
-    output->setInput(input);
-    output->setDecoder(decoder);
+  std::unique_ptr<SoundCardOutput> chain() {
+    auto input = std::make_unique<LocalFileInput>(&ctx_);
+    auto output = std::make_unique<SoundCardOutput>(&ctx_);
+    auto decoder = std::make_unique<MpegDecoder>(&ctx_);
+    decoder->setInput(input.get());
+    decoder->setOutput(output.get());
+    output->setInput(std::move(input));
+    output->setDecoder(std::move(decoder));
     return output;
   }
 
@@ -83,6 +83,8 @@ struct Feeder {
       ASSERT_EQ(eb.endWrite(kF), kError_NoErr);
     }
   }
+  // The end of the stream after the last frame.
+  void end() { eb.acceptEvent(std::make_unique<Event>(kStreamEvent_EndOfStream)); }
   EventBuffer eb;
   int next = 1;
 };
@@ -114,11 +116,11 @@ TEST_F(OutputTest, ASongThroughTheWholeChainIsTheDecodersPcm) {
   ASSERT_GE(count, 20u);
 
   useCapture(3);
-  SoundCardOutput* out = chain();
+  std::unique_ptr<SoundCardOutput> out = chain();
   ASSERT_EQ(out->setTo(songPath().c_str()), kError_NoErr);
   out->resume();
   ASSERT_TRUE(queue_.waitFor(INFO_SongFinished)) << "the song never finished";
-  delete out;
+  out.reset();
 
   const auto heard = audible(frames(platform::soundCaptureTake()));
   const auto expect = audible(frames(reference));
@@ -142,7 +144,7 @@ TEST_F(OutputTest, ASongThroughTheWholeChainIsTheDecodersPcm) {
 
 TEST_F(OutputTest, WithoutASoundDeviceNothingPlaysAndTheSongNeverEnds) {
   useCapture(3, /*devices=*/0);
-  SoundCardOutput* out = chain();
+  std::unique_ptr<SoundCardOutput> out = chain();
   EXPECT_EQ(out->deviceCount(), 0u);
   ASSERT_EQ(out->setTo(songPath().c_str()), kError_NoErr);
   out->resume();
@@ -150,7 +152,7 @@ TEST_F(OutputTest, WithoutASoundDeviceNothingPlaysAndTheSongNeverEnds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_FALSE(out->isInitialised());
   for (int32_t t : queue_.types()) EXPECT_NE(t, INFO_SongFinished);
-  delete out;
+  out.reset();
   EXPECT_TRUE(platform::soundCaptureTake().empty());
 }
 
@@ -248,7 +250,7 @@ TEST_F(OutputTest, SeekingMovesThePlayPositionAndKeepsAPausedUnitPaused) {
   std::string dir = testenv::freshDir("seek");
   std::string song = longSong(dir, 6);  // 174 frames
   useCapture(2);
-  SoundCardOutput* out = chain();
+  std::unique_ptr<SoundCardOutput> out = chain();
   ASSERT_EQ(out->setTo(song.c_str()), kError_NoErr);
   out->resume();
   ASSERT_TRUE(queue_.waitFor(INFO_MediaTimeInfo));
@@ -266,5 +268,33 @@ TEST_F(OutputTest, SeekingMovesThePlayPositionAndKeepsAPausedUnitPaused) {
   out->pause();
   ASSERT_EQ(out->changePosition(10), kError_NoErr);
   EXPECT_TRUE(out->isPaused());
-  delete out;
+  out.reset();
+}
+
+// At the end of a song longer than the buffer the buffer is full of the
+// song's last 0.8 s: whatever plays after its last sample must be silence,
+// also while the end is being acted on (the chain goes some time later).
+TEST_F(OutputTest, WhatFollowsTheLastSampleOfASongLongerThanTheBufferIsSilence) {
+  useCapture(0);
+  Feeder feed(&ctx_);
+  SoundCardOutput out(&ctx_);
+  out.setInputBuffer(&feed.eb);
+  feed.format();
+  feed.frames(40);  // more than the buffer's 32
+  feed.end();
+  out.resume();
+  // The clock in steps of 10 ms, with time for the writer in between.
+  ASSERT_TRUE(waitUntil([&] {
+    platform::soundCaptureAdvance(10);
+    std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    return queue_.waitFor(INFO_SongFinished, std::chrono::milliseconds(0));
+  })) << "the song never finished";
+  platform::soundCaptureAdvance(200);  // the Player deletes the chain a little later
+
+  std::vector<int> all;
+  for (int i = 1; i <= 40; ++i) all.push_back(i);
+  const auto heard = frames(platform::soundCaptureTake());
+  const auto a = audible(heard);
+  EXPECT_EQ(a.size(), 40u * kSamples) << "sound from earlier in the song was heard after its end";
+  EXPECT_TRUE(a == expectedFrames(all));
 }

@@ -162,12 +162,16 @@ int main(int argc, char** argv) {
   signal(SIGTERM, onSignal);
   signal(SIGHUP, onSignal);
 
-  MusicController* c = MusicController::startMusic(list.c_str(), argc, argv);
+  std::unique_ptr<MusicController> c = MusicController::startMusic(list.c_str(), argc, argv);
   if (!c) return 1;
   if (once) c->player()->playlist()->setRepeatMode(PlaylistManager::kRepeatNone);
 
+  // The listener runs on the Player's thread, which lives on while the
+  // controller goes: it keeps the Player itself.
+  Player* player = c->player();
   Heard heard;
   std::atomic<bool> listDone{false};
+  std::atomic<bool> anyPlayed{false};
   c->setListener([&](const Event& e) {
     switch (e.type()) {
       case INFO_MPEGInfo: {
@@ -177,10 +181,17 @@ int main(int argc, char** argv) {
         break;
       }
       case INFO_ErrorMessage: {
+        // Told on the Player's thread while the failing song is still the
+        // current one: name it.
+        const PlaylistItem* item = player->playlist()->currentItem();
+        std::string song = item ? item->url() : std::string();
+        if (song.rfind("file://", 0) == 0) song.erase(0, 7);
         std::lock_guard<std::mutex> lock(heard.m);
-        if (auto* m = dynamic_cast<const MessageEvent*>(&e)) heard.errors.push_back(m->text());
+        if (auto* m = dynamic_cast<const MessageEvent*>(&e))
+          heard.errors.push_back(song.empty() ? m->text() : song + ": " + m->text());
         break;
       }
+      case INFO_MediaTimeInfo: anyPlayed = true; break;
       case INFO_Playing:
       case INFO_Paused:
       case INFO_Stopped: {
@@ -189,7 +200,9 @@ int main(int argc, char** argv) {
         break;
       }
       case INFO_PlaylistDonePlay:
-        if (once) listDone = true;
+        // The end of the list with --once; otherwise the list repeats, and
+        // the engine only finishes it when none of its songs can be played.
+        listDone = true;
         break;
       default: break;
     }
@@ -261,7 +274,7 @@ int main(int argc, char** argv) {
   }
   if (tty) std::printf("\n");
   restoreTerminal();
-  delete c;  // quits the engine
+  c.reset();  // quits the engine
 
   if (!capturePath.empty()) {
     std::vector<uint8_t> pcm = platform::soundCaptureTake();
@@ -272,6 +285,11 @@ int main(int argc, char** argv) {
     }
     std::printf("aqplay: wrote %.1f s of sound to %s\n", static_cast<double>(pcm.size()) / f.nAvgBytesPerSec,
                 capturePath.c_str());
+  }
+  platform::soundCloseIdleDevices();
+  if (listDone && !anyPlayed) {
+    std::fprintf(stderr, "aqplay: none of the songs could be played\n");
+    return 1;
   }
   return 0;
 }
