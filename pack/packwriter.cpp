@@ -258,8 +258,14 @@ bool PackTreeWriter::write(const std::string& path) {
     PackEntry& e = entries_[i];
     if (e.kind != kKindFile) continue;
     e.offset = e.length = e.checksum = 0;
-    std::FILE* in = std::fopen(sources_[i].c_str(), "rb");
-    if (!in) continue;
+    // A file replaced by a FIFO since the listing is stored empty rather
+    // than waited on.
+    const int inFd = platform::openRegularFile(sources_[i]);
+    std::FILE* in = inFd >= 0 ? fdopen(inFd, "rb") : nullptr;
+    if (!in) {
+      if (inFd >= 0) close(inFd);
+      continue;
+    }
     uint64_t length = 0;
     uint32_t sum = 0;
     for (;;) {

@@ -84,14 +84,54 @@ bool listDirectory(const std::string& dir, std::string_view pattern, std::vector
     entry.name = std::string(name);
     if (e->d_type == DT_DIR) {
       entry.isDirectory = true;
+    } else if (e->d_type == DT_REG) {
+      entry.isRegular = true;
     } else if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
       struct stat st;
-      entry.isDirectory = stat(joinPath(dir, name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+      if (stat(joinPath(dir, name).c_str(), &st) == 0) {
+        entry.isDirectory = S_ISDIR(st.st_mode);
+        entry.isRegular = S_ISREG(st.st_mode);
+      }
     }
     out.push_back(std::move(entry));
   }
   closedir(d);
   return true;
+}
+
+int openRegularFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  return fd;
+}
+
+std::optional<std::string> readRegularFile(const std::string& path) {
+  const int fd = openRegularFile(path);
+  if (fd < 0) return std::nullopt;
+  std::string bytes;
+  char buf[65536];
+  bool ok = true;
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ok = false;
+      break;
+    }
+    if (n == 0) break;
+    bytes.append(buf, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  if (!ok) return std::nullopt;
+  return bytes;
 }
 
 static std::string xdgDirectory(const char* var, const char* fallback) {
