@@ -59,7 +59,10 @@ bool makeDirectories(const std::string& dir);
 
 // Writes `size` bytes to `path` through a temporary file in the same
 // directory that is renamed over the target, so that a reader sees either
-// the old or the new file whole.  False (and nothing changed) on failure.
+// the old or the new file whole; the directory is synced after the rename.
+// A `path` that is a symbolic link is written through to the file it names.
+// Temporary files that an earlier writer left when it died are removed
+// first.  False (and nothing changed) on failure.
 bool writeFileAtomically(const std::string& path, const void* data, size_t size);
 
 }  // namespace platform
