@@ -159,10 +159,10 @@ void Pack::close() {
 int Pack::open(const std::string& pathIn) {
   const std::string path = pathIn.empty() ? platform::programPath() : pathIn;
   if (path.empty()) return 0;
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = platform::openRegularFile(path);
   if (fd < 0) return 0;
   struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (fstat(fd, &st) != 0) {
     ::close(fd);
     return 0;
   }
@@ -325,13 +325,15 @@ std::vector<std::string> diskCandidates(std::string_view path) {
 }
 
 // Reads a disk file: its size limited to `max` (0 = no limit) from `start`.
+// Only regular files count: a FIFO or device of that name is passed over
+// rather than waited on.
 bool loadDisk(std::string_view path, std::string* fresh, void* buffer, size_t& length, size_t start, size_t max) {
   for (const std::string& candidate : diskCandidates(path)) {
-    std::FILE* f = std::fopen(candidate.c_str(), "rb");
-    if (!f) continue;
+    const int fd = platform::openRegularFile(candidate);
+    if (fd < 0) continue;
     struct stat st {};
-    if (fstat(fileno(f), &st) != 0 || S_ISDIR(st.st_mode)) {
-      std::fclose(f);
+    if (fstat(fd, &st) != 0) {
+      ::close(fd);
       continue;
     }
     size_t count = static_cast<size_t>(st.st_size);
@@ -340,18 +342,14 @@ bool loadDisk(std::string_view path, std::string* fresh, void* buffer, size_t& l
     const size_t left = start < static_cast<size_t>(st.st_size) ? static_cast<size_t>(st.st_size) - start : 0;
     count = std::min(count, left);
     size_t n = 0;
-    if (count > 0 && fseeko(f, static_cast<off_t>(start), SEEK_SET) == 0) {
-      if (fresh) {
-        fresh->resize(count);
-        n = std::fread(fresh->data(), 1, count, f);
-        fresh->resize(n);
-      } else {
-        n = std::fread(buffer, 1, count, f);
-      }
-    } else if (fresh) {
-      fresh->clear();
+    if (fresh) {
+      fresh->resize(count);
+      n = count ? preadFully(fd, fresh->data(), count, start) : 0;
+      fresh->resize(n);
+    } else if (count) {
+      n = preadFully(fd, buffer, count, start);
     }
-    std::fclose(f);
+    ::close(fd);
     length = n;
     return true;
   }
@@ -396,7 +394,7 @@ int Pack::load(std::string_view path, void* buffer, size_t capacity, size_t& len
     // Nothing to read into, but the disk file's presence still counts.
     for (const std::string& candidate : diskCandidates(path)) {
       struct stat st {};
-      if (stat(candidate.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) return kPackLoadFromDisk;
+      if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return kPackLoadFromDisk;
     }
   } else if (loadDisk(path, nullptr, buffer, length, start, capacity)) {
     return kPackLoadFromDisk;

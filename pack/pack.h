@@ -70,12 +70,32 @@ PackFallbackLoader& packFallbackLoader();
 // The hooks that tree extraction reports through (the installer points them
 // at its log and progress page).  Both may be empty.
 struct PackHooks {
-  // One log line: "Makedir:" or "Copyfile:" followed by an absolute path.
+  // One log line: "Makedir:" or "Copyfile:" followed by an absolute path
+  // (control characters in it escaped, so a line is always one line).
   std::function<void(std::string_view line)> log;
   // Fraction of the container's bytes written; 1.0 when extraction ended.
   std::function<void(double fraction)> progress;
+  // One line for each member that was refused or skipped, and for a walk
+  // that stopped on an inconsistent directory (names escaped).
+  std::function<void(std::string_view line)> problem;
 };
 PackHooks& packHooks();
+
+// A name as it may be printed or logged: control characters as \xNN, so
+// that no name can break a line or forge one.
+std::string printableName(std::string_view name);
+// Whether a member name may be stored or extracted: not empty, no control
+// characters.
+bool storableMemberName(std::string_view name);
+
+// What a tree extraction did.
+struct TreeExtraction {
+  uint64_t written = 0;       // bytes
+  uint32_t notExtracted = 0;  // members refused or skipped
+  bool walkStopped = false;   // an inconsistent directory ended the walk
+  bool targetMissing = false;
+  bool complete() const { return notExtracted == 0 && !walkStopped && !targetMissing; }
+};
 
 // Pack::load results.
 enum PackLoadResult : int {
@@ -137,7 +157,11 @@ class Pack {
   // written; 0 when no container is open.  Names that could lead outside the
   // target are skipped, symbolic links are never followed, and an
   // inconsistent directory ends the walk.
+  // Each file is written under a temporary name in its directory and renamed
+  // into place, so an existing name (a hard link to a file elsewhere
+  // included) is replaced, never written through.
   uint64_t extractTree(const std::string& targetDirectory) const;
+  TreeExtraction extractTreeReporting(const std::string& targetDirectory) const;
 
   // What was read from the header.
   uint64_t signatureOffset() const { return start_; }

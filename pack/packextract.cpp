@@ -19,11 +19,36 @@
 
 using namespace packformat;
 
+std::string printableName(std::string_view name) {
+  std::string out;
+  out.reserve(name.size());
+  for (char c : name) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02x", u);
+      out += buf;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+bool storableMemberName(std::string_view name) {
+  if (name.empty()) return false;
+  return std::none_of(name.begin(), name.end(), [](char c) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    return u < 0x20 || u == 0x7F;
+  });
+}
+
 namespace {
 
-// A name that stays inside the directory it is created in.
+// A name that stays inside the directory it is created in and can be
+// logged as one line.
 bool safeName(std::string_view name) {
-  return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\") == std::string_view::npos;
+  return storableMemberName(name) && name != "." && name != ".." && name.find_first_of("/\\") == std::string_view::npos;
 }
 
 bool writeAll(int fd, const uint8_t* p, size_t n) {
@@ -47,15 +72,34 @@ class TreeExtractor {
   explicit TreeExtractor(const Pack& pack)
       : pack_(pack), entries_(pack.entries()), visited_(entries_.size(), false), block_(new uint8_t[kCopyBlock]) {}
 
-  uint64_t run(int targetFd, const std::string& targetAbs) {
+  TreeExtraction run(int targetFd, const std::string& targetAbs) {
     visited_[0] = true;
-    return extractDirectory(0, targetFd, targetAbs, 0);
+    TreeExtraction result;
+    result.written = extractDirectory(0, targetFd, targetAbs, 0);
+    result.notExtracted = notExtracted_;
+    result.walkStopped = stop_;
+    return result;
   }
 
  private:
   void log(const char* prefix, const std::string& path) {
     const PackHooks& hooks = packHooks();
-    if (hooks.log) hooks.log(std::string(prefix) + path);
+    if (hooks.log) hooks.log(std::string(prefix) + printableName(path));
+  }
+
+  // A member that was not extracted: counted and reported.
+  void refuse(const std::string& where, const char* name, const char* why) {
+    ++notExtracted_;
+    const PackHooks& hooks = packHooks();
+    if (hooks.problem) hooks.problem(printableName(where) + "/" + printableName(name) + ": " + why);
+  }
+
+  void stopWalk(const std::string& where, const char* why) {
+    if (!stop_) {
+      const PackHooks& hooks = packHooks();
+      if (hooks.problem) hooks.problem(printableName(where) + ": " + why + "; the rest is not extracted");
+    }
+    stop_ = true;
   }
 
   void progress(uint64_t written) {
@@ -79,15 +123,24 @@ class TreeExtractor {
   // this directory level wrote, its sub-directories included.
   uint64_t extractDirectory(uint32_t index, int parentFd, const std::string& parentAbs, int depth) {
     const PackEntry& dir = entries_[index];
-    if (!safeName(dir.name)) return 0;
+    if (!safeName(dir.name)) {
+      refuse(parentAbs, dir.name, "unsafe directory name refused, with everything in it");
+      return 0;
+    }
     if (depth > kMaxDepth) {
-      stop_ = true;
+      stopWalk(parentAbs, "directories nested too deep");
       return 0;
     }
     const std::string abs = parentAbs + "/" + dir.name;
-    if (!makeDirectory(parentFd, dir.name, abs)) return 0;
+    if (!makeDirectory(parentFd, dir.name, abs)) {
+      refuse(parentAbs, dir.name, "no directory can be made here (something else has that name)");
+      return 0;
+    }
     const int fd = openat(parentFd, dir.name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return 0;
+    if (fd < 0) {
+      refuse(parentAbs, dir.name, "the directory cannot be opened");
+      return 0;
+    }
 
     uint64_t level = 0;
     // The first child is always the entry right after its directory.
@@ -97,7 +150,7 @@ class TreeExtractor {
       if (child >= entries_.size() || visited_[child]) {
         // A link beyond the directory or back into what was walked: the
         // directory is inconsistent, and the walk ends here.
-        stop_ = true;
+        stopWalk(abs, "the container's directory is inconsistent");
         break;
       }
       visited_[child] = true;
@@ -105,8 +158,10 @@ class TreeExtractor {
       if (c.kind == kKindDirectory) {
         if (c.firstChild != 0) {
           level += extractDirectory(child, fd, abs, depth + 1);
-        } else if (safeName(c.name)) {
-          makeDirectory(fd, c.name, abs + "/" + c.name);
+        } else if (!safeName(c.name)) {
+          refuse(abs, c.name, "unsafe directory name refused");
+        } else if (!makeDirectory(fd, c.name, abs + "/" + c.name)) {
+          refuse(abs, c.name, "no directory can be made here (something else has that name)");
         }
       } else {
         level += extractFile(child, fd, abs, level);
@@ -119,18 +174,29 @@ class TreeExtractor {
 
   uint64_t extractFile(uint32_t index, int dirFd, const std::string& dirAbs, uint64_t levelBefore) {
     const PackEntry& e = entries_[index];
-    if (!safeName(e.name)) return 0;
-    if (pack_.dataOffset() + e.offset + e.length > pack_.fileSize()) {
-      stop_ = true;  // a member past the end of the file: the directory lies
+    if (!safeName(e.name)) {
+      refuse(dirAbs, e.name, "unsafe file name refused");
       return 0;
     }
-    // O_NOFOLLOW: a symbolic link of that name is never written through;
-    // O_NONBLOCK: a FIFO of that name can't hold extraction up.
-    const int fd = openat(dirFd, e.name, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
-    if (fd < 0) return 0;
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-      ::close(fd);
+    if (pack_.dataOffset() + e.offset + e.length > pack_.fileSize()) {
+      // A member past the end of the file: the directory lies.
+      refuse(dirAbs, e.name, "the member lies past the end of the container");
+      stopWalk(dirAbs, "the container's directory is inconsistent");
+      return 0;
+    }
+    // Only a regular file of that name is replaced; a symbolic link, a FIFO
+    // or a directory stays and the member is refused.
+    struct stat existing {};
+    if (fstatat(dirFd, e.name, &existing, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(existing.st_mode)) {
+      refuse(dirAbs, e.name, "something other than a file has that name");
+      return 0;
+    }
+    // Written under a fresh name and renamed into place: a name that is a
+    // hard link to a file elsewhere is replaced, never written through.
+    std::string temp;
+    const int fd = createTemporary(dirFd, e.name, temp);
+    if (fd < 0) {
+      refuse(dirAbs, e.name, "the file cannot be created");
       return 0;
     }
     uint64_t done = 0;
@@ -148,13 +214,29 @@ class TreeExtractor {
       progress(levelBefore + done);
     }
     ok = (::close(fd) == 0) && ok && done == e.length;
+    ok = ok && renameat(dirFd, temp.c_str(), dirFd, e.name) == 0;
     if (!ok) {
       // Never leave a file that was not written whole.
-      unlinkat(dirFd, e.name, 0);
+      unlinkat(dirFd, temp.c_str(), 0);
+      refuse(dirAbs, e.name, "the file could not be written whole");
       return 0;
     }
     log("Copyfile:", dirAbs + "/" + e.name);
     return done;
+  }
+
+  // A new file beside `name` under a name no one else uses.
+  static int createTemporary(int dirFd, const char* name, std::string& temp) {
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      temp = std::string(".") + name + ".part-";
+      uint32_t r = static_cast<uint32_t>(std::rand()) ^ (static_cast<uint32_t>(getpid()) << 8) ^
+                   static_cast<uint32_t>(attempt * 2654435761u);
+      for (int i = 0; i < 6; ++i, r /= 36) temp += letters[r % 36];
+      const int fd = openat(dirFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+      if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
   }
 
   const Pack& pack_;
@@ -162,26 +244,35 @@ class TreeExtractor {
   std::vector<bool> visited_;
   std::unique_ptr<uint8_t[]> block_;
   bool stop_ = false;
+  uint32_t notExtracted_ = 0;
 };
 
 }  // namespace
 
 uint64_t Pack::extractTree(const std::string& targetDirectory) const {
-  if (!isOpen() || entries_.empty()) return 0;
-  uint64_t written = 0;
+  return extractTreeReporting(targetDirectory).written;
+}
+
+TreeExtraction Pack::extractTreeReporting(const std::string& targetDirectory) const {
+  TreeExtraction result;
+  if (!isOpen() || entries_.empty()) return result;
   const std::string target = targetDirectory.empty() ? std::string(".") : targetDirectory;
   const int fd = ::open(target.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const PackHooks& hooks = packHooks();
   if (fd >= 0) {
     char resolved[PATH_MAX];
     std::string abs = realpath(target.c_str(), resolved) ? std::string(resolved) : target;
     if (abs == "/") abs.clear();
     TreeExtractor extractor(*this);
-    written = extractor.run(fd, abs);
+    result = extractor.run(fd, abs);
     ::close(fd);
+  } else {
+    result.targetMissing = true;
+    result.notExtracted = static_cast<uint32_t>(entries_.size());
+    if (hooks.problem) hooks.problem(printableName(target) + ": the target directory cannot be opened");
   }
-  const PackHooks& hooks = packHooks();
   if (hooks.progress) hooks.progress(1.0);
-  return written;
+  return result;
 }
 
 int Pack::extractMember(std::string_view name, const std::string& targetPath) const {

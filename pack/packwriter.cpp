@@ -55,8 +55,9 @@ bool PackWriter::begin(const std::string& targetPath, const std::string& dataDir
 
 bool PackWriter::add(std::string_view path, const void* data, size_t length) {
   if (!data_ || entries_.size() >= kMaxEntries) return false;
-  // A member without a name could never be found again.
-  if (platform::fileNamePart(path).empty()) return false;
+  // A member without a name could never be found again, and one with
+  // control characters could forge lines in the logs that print it.
+  if (!storableMemberName(platform::fileNamePart(path))) return false;
   std::string fetched;
   if (!data) {
     if (processPack().load(path, fetched) == kPackLoadNothing) return false;
@@ -164,7 +165,11 @@ bool PackTreeWriter::scan(const std::string& dir, uint32_t parent, uint32_t& sub
       return false;
     }
     if (item.name.size() > kMaxNameLength) {
-      error_ = "name longer than 63 characters: " + platform::joinPath(dir, item.name);
+      error_ = "name longer than 63 characters: " + printableName(platform::joinPath(dir, item.name));
+      return false;
+    }
+    if (!storableMemberName(item.name)) {
+      error_ = "name with control characters: " + printableName(platform::joinPath(dir, item.name));
       return false;
     }
     const uint32_t index = static_cast<uint32_t>(entries_.size());
@@ -215,12 +220,12 @@ bool PackTreeWriter::build(const std::string& directory) {
   }
   struct stat st {};
   if (stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    error_ = "not a directory: " + root;
+    error_ = "not a directory: " + printableName(root);
     return false;
   }
   const std::string name = directoryName(root);
-  if (name.empty() || name.size() > kMaxNameLength) {
-    error_ = "unusable directory name: " + root;
+  if (name.size() > kMaxNameLength || !storableMemberName(name)) {
+    error_ = "unusable directory name: " + printableName(root);
     return false;
   }
   entries_.reserve(kMaxEntries);
@@ -253,8 +258,14 @@ bool PackTreeWriter::write(const std::string& path) {
     PackEntry& e = entries_[i];
     if (e.kind != kKindFile) continue;
     e.offset = e.length = e.checksum = 0;
-    std::FILE* in = std::fopen(sources_[i].c_str(), "rb");
-    if (!in) continue;
+    // A file replaced by a FIFO since the listing is stored empty rather
+    // than waited on.
+    const int inFd = platform::openRegularFile(sources_[i]);
+    std::FILE* in = inFd >= 0 ? fdopen(inFd, "rb") : nullptr;
+    if (!in) {
+      if (inFd >= 0) close(inFd);
+      continue;
+    }
     uint64_t length = 0;
     uint32_t sum = 0;
     for (;;) {

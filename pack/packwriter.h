@@ -30,10 +30,9 @@ class PackWriter {
   // is too long or the data file can't be created.
   [[nodiscard]] bool begin(const std::string& targetPath, const std::string& dataDirectory = std::string());
   // Adds a member named by the file-name part of `path` (its last 63
-  // characters when longer).  With `data` null the bytes are fetched with the
-  // process-wide Pack::load of `path`; when nothing comes, nothing is added.
-  // False when nothing was added (also past 10,000 members, or past the 4 GiB
-  // the format's offsets can address).
+  // characters when longer); a name with control characters is refused.  With `data` null the bytes are fetched with
+  // the process-wide Pack::load of `path`; when nothing comes, nothing is added. False when nothing was added (also
+  // past 10,000 members, or past the 4 GiB the format's offsets can address).
   bool add(std::string_view path, const void* data = nullptr, size_t length = 0);
   // Writes the target: header, directory, data; removes the data file.  False
   // (and no target left behind) when the target could not be written whole.
@@ -60,8 +59,8 @@ class PackTreeWriter {
   // Builds the directory of `directory`, or, when empty, of the only
   // sub-directory of the current directory (names beginning with '.' don't
   // count).  False (and nothing built) when there is no such directory, a
-  // name is longer than 63 characters, or there are more than 10,000
-  // entries; error() says why.  Items whose names begin with '.' are left
+  // name is longer than 63 characters or holds control characters, or there
+  // are more than 10,000 entries; error() says why (names escaped).  Items whose names begin with '.' are left
   // out, and so are symbolic links to directories (they could loop) and
   // anything that is neither a file nor a directory.
   [[nodiscard]] bool build(const std::string& directory = std::string());

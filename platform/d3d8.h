@@ -679,6 +679,8 @@ Direct3DFactory setDirect3DFactory(Direct3DFactory factory);
 
 // The SDL / OpenGL back end's Direct3D object, whatever factory is installed.
 Direct3D8* createOpenGLDirect3D8();
+// Why the back end's Direct3D object could not be made ("" when it could).
+const char* direct3DFailureReason();
 
 // Bytes per texel of a texture format (0 for one this layer does not hold).
 UINT bytesPerTexel(D3DFORMAT format);

@@ -1470,9 +1470,22 @@ class GLDirect3D8 : public Direct3D8 {
 
 }  // namespace
 
+namespace {
+std::string& failureReason() {
+  static std::string reason;
+  return reason;
+}
+}  // namespace
+
 Direct3D8* createOpenGLDirect3D8() {
-  if (!ensureSdlVideo()) return nullptr;
+  if (!ensureSdlVideo()) {
+    // SDL's own words, kept from the first failure.
+    if (failureReason().empty()) failureReason() = std::string("no display: ") + SDL_GetError();
+    return nullptr;
+  }
   return new GLDirect3D8;
 }
+
+const char* direct3DFailureReason() { return failureReason().c_str(); }
 
 }  // namespace platform

@@ -4,11 +4,22 @@
 // the Win32 calls and results the system is written against.
 //
 // Everything lives in one REGEDIT4 text file ($LUMENMERE_REGISTRY when set,
-// else $XDG_CONFIG_HOME/Tessolar/registry.reg).  Every change re-reads the
-// file, applies itself and writes the file anew through a temporary file
-// renamed over the old one, all under a lock, so that the installer and the
-// screen saver never lose each other's values.
+// else $XDG_CONFIG_HOME/Tessolar/registry.reg).  The file is parsed once per
+// change (the parsed form is kept while its size, times and inode stay the
+// same); every change applies itself to the current contents and writes the
+// file anew through a temporary file renamed over the old one, all under a
+// lock, so that the installer and the screen saver never lose each other's
+// values.  Lines this parser does not understand (comments, other tools'
+// syntax) and values nobody changed are written back exactly as they were.
+// A file that exists but cannot be read is never replaced: writes are
+// refused (ERROR_ACCESS_DENIED) and standard error says so once.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/wintypes.h"
 
@@ -65,5 +76,59 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameSize);
 LONG RegDeleteKeyA(HKEY key, const char* subKey);
 // Deletes a key with all its sub-keys and values.
 LONG RegDeleteTreeA(HKEY key, const char* subKey);
+
+// How many times this process has read and parsed the registry file (the
+// parsed form is reused while the file is unchanged).
+uint64_t registryParseCount();
+
+// The registry file's text as a document: what the calls above work on,
+// open to tests and the fuzz target.  Key paths are full paths
+// ("HKEY_CURRENT_USER\Software\..."); key and value names are compared
+// without regard to ASCII case.  Parsing and lookups take time linear in
+// the text and constant per value.
+struct RegistryValue {
+  std::string name;  // as written; "" is the default value
+  DWORD type = REG_SZ;
+  std::vector<BYTE> data;
+};
+
+class RegistryDocument {
+ public:
+  // An empty registry; written out it is "REGEDIT4" and its keys.
+  RegistryDocument();
+  // The registry in `text`.  Written out unchanged it is `text` again, byte
+  // for byte (a last line without its line break gets one).
+  explicit RegistryDocument(std::string_view text);
+  ~RegistryDocument();
+  RegistryDocument(RegistryDocument&&) noexcept;
+  RegistryDocument& operator=(RegistryDocument&&) noexcept;
+  RegistryDocument(const RegistryDocument&) = delete;
+  RegistryDocument& operator=(const RegistryDocument&) = delete;
+
+  std::string text() const;
+
+  bool hasKey(std::string_view path) const;
+  // The key's path as first written (its case), when it exists.
+  std::optional<std::string> keyPath(std::string_view path) const;
+  // Creates the key and its missing parents below the root; true when it
+  // was created.
+  bool createKey(std::string_view path);
+  // Deletes the key; with `withSubKeys` false a key that has sub-keys is left
+  // alone.  False when nothing was deleted.
+  bool deleteKey(std::string_view path, bool withSubKeys);
+  bool hasSubKeys(std::string_view path) const;
+  // Names of the direct sub-keys, ordered without regard to case.
+  std::vector<std::string> subKeys(std::string_view path) const;
+
+  const RegistryValue* value(std::string_view path, std::string_view name) const;
+  // Sets a value of an existing key; false when the key is missing.
+  bool setValue(std::string_view path, RegistryValue value);
+  // False when the key or the value is missing.
+  bool deleteValue(std::string_view path, std::string_view name);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
 
 }  // namespace platform

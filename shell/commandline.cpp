@@ -5,8 +5,64 @@
 
 #include "platform/files.h"
 
-RunMode parseCommandLine(const char* commandLine, const std::string& moduleFileName, HWND& parentWindow) {
-  parentWindow = 0;
+namespace {
+
+bool isSpace(char c) { return c == ' ' || c == '\t'; }
+
+// The switch word starting at `p` (up to the next space).
+std::string_view word(const char* p) {
+  const char* end = p;
+  while (*end && !isSpace(*end)) ++end;
+  return std::string_view(p, static_cast<size_t>(end - p));
+}
+
+bool isHelpSwitch(std::string_view w) { return w == "--help" || w == "-h" || w == "-H" || w == "/?" || w == "-?"; }
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The window handle after the switch letter: everything up to the first
+// decimal digit is skipped; "0x" then reads hexadecimal.
+void readWindowHandle(const char* p, CommandLine& out) {
+  const char* q = p;
+  while (*q && !std::isdigit(static_cast<unsigned char>(*q))) ++q;
+  if (!*q) {
+    // No number at all: text where the id belongs is an invalid id.
+    while (*p == ':' || isSpace(*p)) ++p;
+    out.windowText = std::string(word(p));
+    out.windowInvalid = !out.windowText.empty();
+    return;
+  }
+  out.windowText = std::string(word(q));
+  uint64_t handle = 0;
+  bool tooLong = false;
+  if (q[0] == '0' && (q[1] == 'x' || q[1] == 'X') && hexValue(q[2]) >= 0) {
+    for (q += 2; hexValue(*q) >= 0 && !tooLong; ++q) {
+      handle = handle * 16 + static_cast<uint64_t>(hexValue(*q));
+      tooLong = handle > UINT32_MAX;
+    }
+  } else {
+    for (; std::isdigit(static_cast<unsigned char>(*q)) && !tooLong; ++q) {
+      handle = handle * 10 + static_cast<uint64_t>(*q - '0');
+      tooLong = handle > UINT32_MAX;
+    }
+  }
+  // A number too long for a handle is no handle at all.
+  if (tooLong) {
+    out.windowInvalid = true;
+    handle = 0;
+  }
+  out.parentWindow = static_cast<HWND>(handle);
+}
+
+}  // namespace
+
+CommandLine readCommandLine(const char* commandLine, const std::string& moduleFileName) {
+  CommandLine out;
   const char* p = commandLine ? commandLine : "";
 
   // Skip the program name: a quoted one whole, else up to the first space.
@@ -26,43 +82,55 @@ RunMode parseCommandLine(const char* commandLine, const std::string& moduleFileN
     // '.' in a directory name decides nothing.
     std::string_view name = platform::fileNamePart(moduleFileName);
     size_t dot = name.rfind('.');
-    if (dot != std::string_view::npos && dot + 1 < name.size() && (name[dot + 1] == 's' || name[dot + 1] == 'S'))
-      return RunMode::configure;
-    return RunMode::test;
+    const bool scr =
+        dot != std::string_view::npos && dot + 1 < name.size() && (name[dot + 1] == 's' || name[dot + 1] == 'S');
+    out.mode = scr ? RunMode::configure : RunMode::test;
+    return out;
+  }
+  if (isHelpSwitch(word(p))) {
+    out.help = true;
+    out.mode = RunMode::configure;
+    return out;
   }
 
   ++p;  // past the '/' or '-'
-  char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
-  RunMode mode;
+  const char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
   bool takesHandle = true;
   switch (letter) {
-    case 'a': mode = RunMode::passwordChange; break;
-    case 'c': mode = RunMode::configure; break;
-    case 'p': mode = RunMode::preview; break;
+    case 'a': out.mode = RunMode::passwordChange; break;
+    case 'c': out.mode = RunMode::configure; break;
+    case 'p': out.mode = RunMode::preview; break;
     case 't':
-      mode = RunMode::test;
+      out.mode = RunMode::test;
       takesHandle = false;
       break;
     default:
-      mode = RunMode::full;
+      out.mode = RunMode::full;
       takesHandle = false;
       break;
   }
-  if (!takesHandle) return mode;
+  if (takesHandle && *p) readWindowHandle(p + 1, out);
+  return out;
+}
 
-  ++p;  // past the letter
-  while (*p && !std::isdigit(static_cast<unsigned char>(*p))) ++p;
-  uint64_t handle = 0;
-  // A number too long for a handle is no handle at all.
-  for (; std::isdigit(static_cast<unsigned char>(*p)); ++p) {
-    handle = handle * 10 + static_cast<uint64_t>(*p - '0');
-    if (handle > UINT32_MAX) {
-      handle = 0;
-      break;
-    }
-  }
-  parentWindow = static_cast<HWND>(handle);
-  return mode;
+RunMode parseCommandLine(const char* commandLine, const std::string& moduleFileName, HWND& parentWindow) {
+  const CommandLine line = readCommandLine(commandLine, moduleFileName);
+  parentWindow = line.parentWindow;
+  return line.mode;
+}
+
+const char* usageText() {
+  return "usage: aquaveil [SWITCH]\n"
+         "  /s          the screen saver on every monitor (in $XSCREENSAVER_WINDOW when set)\n"
+         "  /t          a test run in a window; only Escape ends it\n"
+         "  /p ID       a preview drawn inside window ID (decimal, or hexadecimal as 0x...)\n"
+         "  /c          the settings\n"
+         "  /a          change the screen-saver password\n"
+         "  /?, -h, --help\n"
+         "              this text\n"
+         "Switches may start with '/' or '-'.  Without one the program runs the test\n"
+         "mode (the settings when its file name ends in .scr).  SIGTERM or Ctrl-C ends\n"
+         "a run cleanly.\n";
 }
 
 std::string joinCommandLine(int argc, const char* const* argv) {

@@ -12,12 +12,28 @@ enum class RunMode : int32_t {
   passwordChange = 4,  // the system password-change dialog
 };
 
-// Reads the run mode from `commandLine` (program name first).  Sets
-// `parentWindow` to the window handle that follows the switch, 0 when none.
+// What a command line says.
+struct CommandLine {
+  RunMode mode = RunMode::configure;
+  HWND parentWindow = 0;       // 0 when none (or when the id is invalid)
+  std::string windowText;      // the window id as written; "" when none
+  bool windowInvalid = false;  // text stood where the id belongs, but no usable number
+  bool help = false;           // --help, -h or /?: print the usage text
+};
+
+// Reads `commandLine` (program name first).  The window handle follows the
+// switch: decimal, or hexadecimal after "0x" (the form X tools print).
 // `moduleFileName` is the program's own file, whose extension decides the
 // mode when the line carries no switch (".scr" configures, anything else
 // is the test mode).
+CommandLine readCommandLine(const char* commandLine, const std::string& moduleFileName);
+
+// The run mode alone; sets `parentWindow` to the window handle that follows
+// the switch, 0 when none.
 RunMode parseCommandLine(const char* commandLine, const std::string& moduleFileName, HWND& parentWindow);
+
+// The usage text that --help prints.
+const char* usageText();
 
 // The command line of this process as the system would hand it over: the
 // arguments joined by spaces, the program path quoted when it holds a space.

@@ -15,7 +15,7 @@
 
 namespace {
 
-void onTerminate(int) { requestTermination(); }
+void onTerminate(int signal) { requestTermination(signal); }
 
 bool isSaverMode(RunMode mode) { return mode == RunMode::preview || mode == RunMode::full || mode == RunMode::test; }
 
@@ -27,11 +27,18 @@ void installTerminationHandler() {
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
 }
 
 int aquaveilMain(int argc, char** argv) {
+  const std::string line = joinCommandLine(argc, argv);
+  if (readCommandLine(line.c_str(), platform::programPath()).help) {
+    std::fputs(usageText(), stdout);
+    return 0;
+  }
+
   // Before any library starts: the saver loop, not a library, decides how
-  // the process ends on SIGTERM.
+  // the process ends on SIGTERM and SIGINT.
   installTerminationHandler();
 
   platform::srand(static_cast<uint32_t>(platform::calendarTime()));
@@ -57,11 +64,16 @@ int aquaveilMain(int argc, char** argv) {
   uint64_t frames = 0;
   {
     auto app = std::make_unique<WaterSaverApp>();
-    app->commandLine = joinCommandLine(argc, argv);
+    app->commandLine = line;
     app->moduleFileName = platform::programPath();
     app->create(0);
-    // Outside a saver run nothing reads the request: end as usual.
-    if (!isSaverMode(app->mode)) std::signal(SIGTERM, SIG_DFL);
+    if (!isSaverMode(app->mode)) {
+      // Outside a saver run nothing reads the request: end as usual, also
+      // for a signal that came while starting.
+      std::signal(SIGTERM, SIG_DFL);
+      std::signal(SIGINT, SIG_DFL);
+      if (terminationRequested()) std::raise(terminationSignal());
+    }
     exitCode = app->run();
     frames = app->framesRendered;
   }

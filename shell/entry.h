@@ -5,5 +5,6 @@
 // line names.  Returns the program's exit code.
 int aquaveilMain(int argc, char** argv);
 
-// Makes SIGTERM end a saver run cleanly (the loop sees it at its next turn).
+// Makes SIGTERM and SIGINT end a saver run cleanly (the loop sees them at
+// its next turn).
 void installTerminationHandler();

@@ -33,9 +33,22 @@ bool isSaverMode(RunMode mode) { return mode == RunMode::preview || mode == RunM
 SaverApp* currentApp() { return current; }
 void publishApp(SaverApp* app) { current = app; }
 
-void requestTermination() { terminationFlag = 1; }
+void requestTermination(int signal) { terminationFlag = signal ? signal : SIGTERM; }
 bool terminationRequested() { return terminationFlag != 0; }
+int terminationSignal() { return terminationFlag; }
 void clearTerminationRequest() { terminationFlag = 0; }
+
+std::string platformReasonFor(HRESULT code) {
+  if (code == errNoDirect3D) {
+    const char* why = direct3DFailureReason();
+    return std::string("here Direct3D is drawn with OpenGL 3.3 through SDL, which could not start: ") +
+           (why && *why ? why : "no display");
+  }
+  if (code == errNoCompatibleDevices || code == errNoHardwareDevice)
+    return "here every display is an OpenGL 3.3 device, and none offers what this screen saver needs "
+           "(mixed vertex processing, vertex shaders 1.1); check that OpenGL 3.3 works on this display";
+  return std::string();
+}
 
 LRESULT saverWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (SaverApp* app = currentApp()) return app->saverProc(window, message, wParam, lParam);
@@ -70,7 +83,11 @@ void SaverApp::setError(HRESULT code) {
 
 HRESULT SaverApp::create(HINSTANCE inst) {
   instance = inst;
-  mode = parseCommandLine(commandLine.c_str(), moduleFileName, parentWindow);
+  const CommandLine line = readCommandLine(commandLine.c_str(), moduleFileName);
+  mode = line.mode;
+  parentWindow = line.parentWindow;
+  windowIdText = line.windowText;
+  windowIdInvalid = line.windowInvalid;
   hostWindow = mode == RunMode::full ? hostWindowFromEnvironment() : 0;
 
   enumMonitors();
@@ -140,16 +157,22 @@ int SaverApp::run() {
       if (!mainWindow) {
         // Without a window the error has nowhere to appear and nothing could
         // ever end the loop: say what happened and end at once.
-        char text[512];
-        getTextForError(errorMode ? errorCode : E_FAIL, text, sizeof(text));
-        if (mode == RunMode::preview)
-          std::fprintf(stderr, "aquaveil: the preview window could not be created in window %lu: %s\n",
-                       static_cast<unsigned long>(parentWindow), text);
+        const std::string text = textWithReason(errorMode ? errorCode : E_FAIL);
+        RECT parentRect;
+        if (mode == RunMode::preview && windowIdInvalid)
+          std::fprintf(stderr, "aquaveil: invalid window id '%s'\n", windowIdText.c_str());
+        else if (mode == RunMode::preview && !parentWindow)
+          std::fprintf(stderr, "aquaveil: the preview window could not be created: no window id was given\n");
+        else if (mode == RunMode::preview && !GetClientRect(parentWindow, &parentRect))
+          std::fprintf(stderr, "aquaveil: no window %s\n", windowIdText.c_str());
+        else if (mode == RunMode::preview)
+          std::fprintf(stderr, "aquaveil: the preview window could not be created in window %s: %s\n",
+                       windowIdText.c_str(), text.c_str());
         else if (hostWindow)
           std::fprintf(stderr, "aquaveil: the saver window could not be created in window 0x%lx: %s\n",
-                       static_cast<unsigned long>(hostWindow), text);
+                       static_cast<unsigned long>(hostWindow), text.c_str());
         else
-          std::fprintf(stderr, "aquaveil: the saver window could not be created: %s\n", text);
+          std::fprintf(stderr, "aquaveil: the saver window could not be created: %s\n", text.c_str());
         exitCode = 1;
         break;
       }
@@ -179,10 +202,15 @@ void SaverApp::changePassword() {
 }
 
 HRESULT SaverApp::showError(HRESULT code) {
+  MessageBoxA(mainWindow, textWithReason(code).c_str(), title.c_str(), MB_OK | MB_ICONERROR);
+  return code;
+}
+
+std::string SaverApp::textWithReason(HRESULT code) {
   char text[512];
   getTextForError(code, text, sizeof(text));
-  MessageBoxA(mainWindow, text, title.c_str(), MB_OK | MB_ICONERROR);
-  return code;
+  const std::string reason = platformReasonFor(code);
+  return reason.empty() ? std::string(text) : std::string(text) + " (" + reason + ")";
 }
 
 bool SaverApp::getTextForError(HRESULT code, char* buffer, size_t size) {

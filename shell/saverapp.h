@@ -7,6 +7,7 @@
 // One application object exists per process; its constructor publishes it
 // as the current application, which the window class's procedure and the
 // settings code reach through currentApp().
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -182,6 +183,10 @@ class SaverApp {
   HINSTANCE instance = 0;
   RunMode mode = RunMode::configure;
   HWND parentWindow = 0;
+  // The window id as the command line wrote it, and whether it was no
+  // usable number (for the messages that name it).
+  std::string windowIdText;
+  bool windowIdInvalid = false;
   HWND mainWindow = 0;
   bool errorMode = false;
   HRESULT errorCode = S_OK;
@@ -234,9 +239,15 @@ class SaverApp {
   void setError(HRESULT code);
   // Starts the objects of every unit (init, then restore).
   void initAndRestoreUnits();
+  // Selects one unit and starts its objects; false (and error mode) when
+  // either step failed.
+  bool initAndRestoreUnit(uint32_t index);
   void framePacing(uint32_t renderMicroseconds);
   // Fills errorText from errorCode when it is still empty.
   void ensureErrorText();
+  // The code's message (getTextForError) with the platform's reason beside
+  // it where the message gives Windows advice.
+  std::string textWithReason(HRESULT code);
 };
 
 // The current application (nullptr when none).
@@ -253,7 +264,13 @@ LRESULT saverWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 void saveDisplaySettingsOfCurrentApp(const char* keyPath);
 
 // Asks the running saver loop to end as on a stop request that cannot be
-// refused (SIGTERM); safe to call from a signal handler.
-void requestTermination();
+// refused (SIGTERM, SIGINT); safe to call from a signal handler.  `signal`
+// is the signal that asked (0 when none).
+void requestTermination(int signal = SIGTERM);
 bool terminationRequested();
+int terminationSignal();
 void clearTerminationRequest();
+
+// What this platform says about a failure whose message gives Windows
+// advice (install DirectX, a display driver); "" for other codes.
+std::string platformReasonFor(HRESULT code);

@@ -116,8 +116,11 @@ HRESULT SaverApp::runSaver() {
       if (msg.message == WM_QUIT) break;
       TranslateMessage(&msg);
       DispatchMessageA(&msg);
-    } else if (errorMode) {
+    } else if (errorMode || unitCount == 0) {
+      // Nothing to render (an error, or every monitor left black): wait as
+      // the error box does instead of spinning on an idle loop.
       Sleep(30);
+      if (!errorMode) continue;
       if (!errorWindowShown) {
         // Every monitor shows the error, not only the first window.
         for (uint32_t m = 0; m < monitorCount; ++m)
@@ -253,17 +256,7 @@ void SaverApp::requestStop() {
       selectUnit(i);
       // The scene went with the device objects: make it anew.
       prepareUnitScene(i);
-      selectUnit(i);
-      if (FAILED(initDeviceObjects())) {
-        setError(errDeviceObjectsFailed);
-        continue;
-      }
-      unit.objectsInitialized = true;
-      if (FAILED(restoreDeviceObjects())) {
-        setError(errDeviceObjectsFailed);
-        continue;
-      }
-      unit.objectsRestored = true;
+      initAndRestoreUnit(i);
     }
     return;
   }
@@ -290,20 +283,23 @@ void SaverApp::stopSaver() {
 }
 
 void SaverApp::initAndRestoreUnits() {
-  for (uint32_t i = 0; i < unitCount; ++i) {
-    RenderUnit& unit = units[i];
-    selectUnit(i);
-    if (FAILED(initDeviceObjects())) {
-      setError(errDeviceObjectsFailed);
-      continue;
-    }
-    unit.objectsInitialized = true;
-    if (FAILED(restoreDeviceObjects())) {
-      setError(errDeviceObjectsFailed);
-      continue;
-    }
-    unit.objectsRestored = true;
+  for (uint32_t i = 0; i < unitCount; ++i) initAndRestoreUnit(i);
+}
+
+bool SaverApp::initAndRestoreUnit(uint32_t index) {
+  RenderUnit& unit = units[index];
+  selectUnit(index);
+  if (FAILED(initDeviceObjects())) {
+    setError(errDeviceObjectsFailed);
+    return false;
   }
+  unit.objectsInitialized = true;
+  if (FAILED(restoreDeviceObjects())) {
+    setError(errDeviceObjectsFailed);
+    return false;
+  }
+  unit.objectsRestored = true;
+  return true;
 }
 
 HRESULT SaverApp::startDevices() {
@@ -560,18 +556,22 @@ void SaverApp::doPaint(HWND window, HDC dc) {
   }
   if (!monitor) return;
 
-  ensureErrorText();
+  // Painted before any error (the preview paints during its start-up
+  // wait), the box is empty: the text is taken only once there is an error,
+  // so that it is that error's own text.
+  if (errorMode) ensureErrorText();
   RECT box = boxRect(*monitor);
   FillRect(dc, &box, static_cast<HBRUSH>(COLOR_WINDOW + 1));
   FrameRect(dc, &box, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
 
   RECT measured = box;
-  const int textHeight = DrawTextA(dc, errorText.c_str(), -1, &measured, DT_CALCRECT | DT_WORDBREAK | DT_CENTER);
+  const char* text = errorMode ? errorText.c_str() : "";
+  const int textHeight = DrawTextA(dc, text, -1, &measured, DT_CALCRECT | DT_WORDBREAK | DT_CENTER);
   RECT textRect = box;
   textRect.top = (box.top + box.bottom - textHeight) / 2;
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
-  DrawTextA(dc, errorText.c_str(), -1, &textRect, DT_WORDBREAK | DT_CENTER);
+  DrawTextA(dc, text, -1, &textRect, DT_WORDBREAK | DT_CENTER);
 
   ExcludeClipRect(dc, box.left, box.top, box.right, box.bottom);
   const RECT screen = toClient(window, monitor->screenRect);

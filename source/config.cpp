@@ -29,15 +29,10 @@ Config*& published() {
 }
 
 bool readWholeFile(const std::string& path, std::string& bytes) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  bytes.clear();
-  char buf[65536];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
-  const bool ok = !std::ferror(f);
-  std::fclose(f);
-  return ok;
+  std::optional<std::string> read = platform::readRegularFile(path);
+  if (!read) return false;
+  bytes = std::move(*read);
+  return true;
 }
 
 // Makes the settings directory current, creating it when it is the user's

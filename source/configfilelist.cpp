@@ -184,7 +184,9 @@ PlayList ConfigFileList::drawPlayList() {
       std::vector<platform::DirEntry> entries;
       if (!platform::listDirectory(dir, pattern, entries)) continue;
       for (const platform::DirEntry& e : entries) {
-        if (e.isDirectory) continue;  // a folder named "x.jpg" is no picture
+        // A folder named "x.jpg" is no picture, and a FIFO or device of that
+        // name would hang whoever opens it.
+        if (!e.isRegular) continue;
         if (!collected.add(platform::joinPath(dir, e.name))) break;
       }
     }

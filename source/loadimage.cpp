@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string>
 
 extern "C" {
@@ -141,148 +142,209 @@ void decodeRle(const uint8_t* p, const uint8_t* end, bool four, const std::vecto
 
 }  // namespace
 
-bool decodeBitmap(const uint8_t* data, size_t size, PixelBuffer& pixels, int& width, int& height, int* bits) {
-  pixels.clear();
-  if (!data) return false;
-  size_t infoAt = 0;
+namespace {
+
+// What a bitmap's headers say, before anything is checked against the file.
+struct BitmapHeader {
   bool fileHeader = false;
-  size_t bitsAt = 0;
+  size_t bitsAt = 0;  // from the file header; computed for a bare bitmap
+  uint32_t headerSize = 0;
+  int64_t width = 0, height = 0;
+  unsigned depth = 0;
+  uint32_t compression = BI_RGB;
+  uint32_t sizeImage = 0;
+  uint32_t used = 0;
+  size_t entrySize = 4;  // colour-table entry: 3 bytes after a core header
+};
+
+// A bitmap checked against its file: where its parts are and what they hold.
+struct BitmapLayout {
+  int width = 0, height = 0;
+  bool topDown = false;
+  bool runLength = false;
+  unsigned depth = 0;
+  uint32_t compression = BI_RGB;
+  Channel red, green, blue;
+  std::vector<Rgb> table;
+  bool hasTable = false;
+  const uint8_t* bits = nullptr;
+  size_t bitsBytes = 0;  // run-length data, or the rows
+  size_t stride = 0;
+};
+
+// The file header (when there is one) and the info or core header.
+std::optional<BitmapHeader> parseBitmapHeader(const uint8_t* data, size_t size) {
+  BitmapHeader h;
+  size_t infoAt = 0;
   if (size >= 2 && readLe16(data) == 0x4D42) {
-    if (size < 14) return false;
-    fileHeader = true;
-    bitsAt = readLe32(data + 10);
+    if (size < 14) return std::nullopt;
+    h.fileHeader = true;
+    h.bitsAt = readLe32(data + 10);
     infoAt = 14;
   }
   const uint8_t* info = data + infoAt;
   const size_t infoRoom = size - infoAt;
-  if (infoRoom < 4) return false;
-
-  const uint32_t headerSize = readLe32(info);
-  int64_t w = 0, h = 0;
-  unsigned depth = 0;
-  uint32_t compression = BI_RGB, sizeImage = 0, used = 0;
-  size_t entrySize = 4;
-  if (headerSize == 12) {
-    if (infoRoom < 12) return false;
-    w = readLe16(info + 4);
-    h = readLe16(info + 6);
-    depth = readLe16(info + 10);
-    entrySize = 3;
-  } else if (headerSize == 40) {
-    if (infoRoom < 40) return false;
-    w = int32_t(readLe32(info + 4));
-    h = int32_t(readLe32(info + 8));
-    depth = readLe16(info + 14);
-    compression = readLe32(info + 16);
-    sizeImage = readLe32(info + 20);
-    used = readLe32(info + 32);
+  if (infoRoom < 4) return std::nullopt;
+  h.headerSize = readLe32(info);
+  if (h.headerSize == 12) {
+    if (infoRoom < 12) return std::nullopt;
+    h.width = readLe16(info + 4);
+    h.height = readLe16(info + 6);
+    h.depth = readLe16(info + 10);
+    h.entrySize = 3;
+  } else if (h.headerSize == 40) {
+    if (infoRoom < 40) return std::nullopt;
+    h.width = int32_t(readLe32(info + 4));
+    h.height = int32_t(readLe32(info + 8));
+    h.depth = readLe16(info + 14);
+    h.compression = readLe32(info + 16);
+    h.sizeImage = readLe32(info + 20);
+    h.used = readLe32(info + 32);
   } else {
-    return false;  // the long headers (v4, v5) and the OS/2 variants are not read
+    return std::nullopt;  // the long headers (v4, v5) and the OS/2 variants are not read
   }
+  return h;
+}
+
+// Checks the header against the file and the limits, before any pixel
+// memory is taken.
+std::optional<BitmapLayout> validateBitmap(const BitmapHeader& h, const uint8_t* data, size_t size) {
+  BitmapLayout l;
+  const size_t infoAt = h.fileHeader ? 14 : 0;
+  const uint8_t* info = data + infoAt;
+  const size_t infoRoom = size - infoAt;
+  l.depth = h.depth;
+  l.compression = h.compression;
 
   // Direct colour: default masks, or those following an info header.
-  Channel red, green, blue;
-  size_t tableAt = headerSize;
-  if (compression == BI_BITFIELDS) {
-    if (depth != 16 && depth != 32) return false;
-    if (infoRoom < 40 + 12) return false;
-    red = Channel(readLe32(info + 40));
-    green = Channel(readLe32(info + 44));
-    blue = Channel(readLe32(info + 48));
+  size_t tableAt = h.headerSize;
+  if (h.compression == BI_BITFIELDS) {
+    if (h.depth != 16 && h.depth != 32) return std::nullopt;
+    if (infoRoom < 40 + 12) return std::nullopt;
+    l.red = Channel(readLe32(info + 40));
+    l.green = Channel(readLe32(info + 44));
+    l.blue = Channel(readLe32(info + 48));
     tableAt += 12;
-  } else if (depth == 16) {
-    red = Channel(0x7C00), green = Channel(0x03E0), blue = Channel(0x001F);
-  } else if (depth == 32) {
-    red = Channel(0x00FF0000), green = Channel(0x0000FF00), blue = Channel(0x000000FF);
+  } else if (h.depth == 16) {
+    l.red = Channel(0x7C00), l.green = Channel(0x03E0), l.blue = Channel(0x001F);
+  } else if (h.depth == 32) {
+    l.red = Channel(0x00FF0000), l.green = Channel(0x0000FF00), l.blue = Channel(0x000000FF);
   }
 
-  uint64_t colours = used;
-  if (colours == 0) colours = depth == 1 ? 2 : depth == 4 ? 16 : depth == 8 ? 256 : 0;
+  uint64_t colours = h.used;
+  if (colours == 0) colours = h.depth == 1 ? 2 : h.depth == 4 ? 16 : h.depth == 8 ? 256 : 0;
   // A colour table shorter than it claims gives no pixels.
-  const uint64_t tableBytes = colours * entrySize;
-  if (tableAt > infoRoom || tableBytes > infoRoom - tableAt) return false;
-  if (!fileHeader) bitsAt = infoAt + tableAt + size_t(tableBytes);
+  const uint64_t tableBytes = colours * h.entrySize;
+  if (tableAt > infoRoom || tableBytes > infoRoom - tableAt) return std::nullopt;
+  const size_t bitsAt = h.fileHeader ? h.bitsAt : infoAt + tableAt + size_t(tableBytes);
 
   // Sizes: no pixels for a width or height of 0, a negative width, or more
   // than 32768 in either direction; a negative height is a top-down bitmap.
-  const bool topDown = h < 0;
-  if (topDown) h = -h;
-  if (w <= 0 || h <= 0 || w > kMaxBitmapSide || h > kMaxBitmapSide) return false;
-  if (uint64_t(w) * uint64_t(h) > kMaxImagePixels) return false;
+  int64_t w = h.width, ht = h.height;
+  l.topDown = ht < 0;
+  if (l.topDown) ht = -ht;
+  if (w <= 0 || ht <= 0 || w > kMaxBitmapSide || ht > kMaxBitmapSide) return std::nullopt;
+  const uint64_t pixels = uint64_t(w) * uint64_t(ht);
+  if (pixels > kMaxImagePixels || pixels * 3 + size > kMaxImageMemory) return std::nullopt;
 
-  const bool rle = compression == BI_RLE8 || compression == BI_RLE4;
-  if (compression == BI_RGB) {
-    if (depth != 1 && depth != 4 && depth != 8 && depth != 16 && depth != 24 && depth != 32) return false;
-  } else if (compression == BI_RLE8) {
-    if (depth != 8 || topDown) return false;
-  } else if (compression == BI_RLE4) {
-    if (depth != 4 || topDown) return false;
-  } else if (compression != BI_BITFIELDS) {
-    return false;
+  l.runLength = h.compression == BI_RLE8 || h.compression == BI_RLE4;
+  if (h.compression == BI_RGB) {
+    if (h.depth != 1 && h.depth != 4 && h.depth != 8 && h.depth != 16 && h.depth != 24 && h.depth != 32)
+      return std::nullopt;
+  } else if (h.compression == BI_RLE8) {
+    if (h.depth != 8 || l.topDown) return std::nullopt;
+  } else if (h.compression == BI_RLE4) {
+    if (h.depth != 4 || l.topDown) return std::nullopt;
+  } else if (h.compression != BI_BITFIELDS) {
+    return std::nullopt;
   }
 
-  if (bitsAt > size) return false;
-  const uint8_t* bitsData = data + bitsAt;
+  if (bitsAt > size) return std::nullopt;
   size_t available = size - bitsAt;
-  const size_t stride = size_t((uint64_t(w) * depth + 31) / 32 * 4);
-  if (rle) {
+  l.stride = size_t((uint64_t(w) * h.depth + 31) / 32 * 4);
+  if (l.runLength) {
     // Compressed data never reaches past what the header claims, nor past
     // the file; a file shorter than the claim gives no pixels.  Without a
     // claim (an image size of 0) the data runs to the end of the file: an
     // estimate from the uncompressed size could cut off valid data.
-    if (sizeImage > available) return false;
-    if (sizeImage != 0) available = sizeImage;
-  } else if (uint64_t(stride) * uint64_t(h) > available) {
-    return false;  // a pixel area shorter than the bitmap needs
+    if (h.sizeImage > available) return std::nullopt;
+    if (h.sizeImage != 0) available = h.sizeImage;
+    // An encoder paints at most 255 pixels with two bytes; a picture far
+    // larger than its data could paint is a damaged or hostile header, and
+    // must not claim the memory of a full picture.
+    if (pixels > kMaxUnpaintedRunLengthPixels && pixels / kMaxRunLengthPixelsPerByte > available) return std::nullopt;
+  } else if (uint64_t(l.stride) * uint64_t(ht) > available) {
+    return std::nullopt;  // a pixel area shorter than the bitmap needs
   }
+  l.bits = data + bitsAt;
+  l.bitsBytes = available;
 
-  std::vector<Rgb> table(size_t(colours > 256 ? 256 : colours));
+  l.hasTable = colours > 0;
+  l.table.resize(size_t(colours > 256 ? 256 : colours));
   const uint8_t* entries = info + tableAt;
-  for (size_t i = 0; i < table.size(); ++i) {
-    table[i].b = entries[i * entrySize];
-    table[i].g = entries[i * entrySize + 1];
-    table[i].r = entries[i * entrySize + 2];
+  for (size_t i = 0; i < l.table.size(); ++i) {
+    l.table[i].b = entries[i * h.entrySize];
+    l.table[i].g = entries[i * h.entrySize + 1];
+    l.table[i].r = entries[i * h.entrySize + 2];
   }
+  l.width = int(w);
+  l.height = int(ht);
+  return l;
+}
 
-  const int iw = int(w), ih = int(h);
-  if (!resizeOrFail(pixels, size_t(w) * size_t(h) * 3)) return false;
-  Canvas canvas(pixels, iw, ih, topDown);
-  auto colour = [&table](unsigned index) { return index < table.size() ? table[index] : Rgb(); };
-
-  if (rle) {
-    // Pixels the run-length data skips stay black, as in a fresh section.
-    std::fill(pixels.begin(), pixels.end(), uint8_t(0));
-    decodeRle(bitsData, bitsData + available, compression == BI_RLE4, table, canvas, iw, ih);
-  } else {
-    for (int y = 0; y < ih; ++y) {
-      const uint8_t* row = bitsData + size_t(y) * stride;
-      for (int x = 0; x < iw; ++x) {
-        switch (depth) {
-          case 1: canvas.put(x, y, colour((row[x >> 3] >> (7 - (x & 7))) & 1)); break;
-          case 4: canvas.put(x, y, colour((x & 1) ? (row[x >> 1] & 15) : (row[x >> 1] >> 4))); break;
-          case 8: canvas.put(x, y, colour(row[x])); break;
-          case 16: {
-            const uint32_t v = readLe16(row + 2 * x);
-            canvas.put(x, y, Rgb{red(v), green(v), blue(v)});
-            break;
-          }
-          case 24: {
-            const uint8_t* p = row + 3 * x;
-            canvas.put(x, y, Rgb{p[2], p[1], p[0]});
-            break;
-          }
-          case 32: {
-            const uint32_t v = readLe32(row + 4 * x);
-            canvas.put(x, y, Rgb{red(v), green(v), blue(v)});
-            break;
-          }
+// Uncompressed rows, bottom-up unless the bitmap is top-down.
+void decodeRows(const BitmapLayout& l, Canvas& canvas) {
+  auto colour = [&l](unsigned index) { return index < l.table.size() ? l.table[index] : Rgb(); };
+  for (int y = 0; y < l.height; ++y) {
+    const uint8_t* row = l.bits + size_t(y) * l.stride;
+    for (int x = 0; x < l.width; ++x) {
+      switch (l.depth) {
+        case 1: canvas.put(x, y, colour((row[x >> 3] >> (7 - (x & 7))) & 1)); break;
+        case 4: canvas.put(x, y, colour((x & 1) ? (row[x >> 1] & 15) : (row[x >> 1] >> 4))); break;
+        case 8: canvas.put(x, y, colour(row[x])); break;
+        case 16: {
+          const uint32_t v = readLe16(row + 2 * x);
+          canvas.put(x, y, Rgb{l.red(v), l.green(v), l.blue(v)});
+          break;
+        }
+        case 24: {
+          const uint8_t* p = row + 3 * x;
+          canvas.put(x, y, Rgb{p[2], p[1], p[0]});
+          break;
+        }
+        case 32: {
+          const uint32_t v = readLe32(row + 4 * x);
+          canvas.put(x, y, Rgb{l.red(v), l.green(v), l.blue(v)});
+          break;
         }
       }
     }
   }
-  width = iw;
-  height = ih;
-  if (colours > 0 && bits) *bits = 8;
+}
+
+}  // namespace
+
+bool decodeBitmap(const uint8_t* data, size_t size, PixelBuffer& pixels, int& width, int& height, int* bits) {
+  pixels.clear();
+  if (!data) return false;
+  const std::optional<BitmapHeader> header = parseBitmapHeader(data, size);
+  if (!header) return false;
+  const std::optional<BitmapLayout> layout = validateBitmap(*header, data, size);
+  if (!layout) return false;
+  const BitmapLayout& l = *layout;
+
+  if (!resizeOrFail(pixels, size_t(l.width) * size_t(l.height) * 3)) return false;
+  Canvas canvas(pixels, l.width, l.height, l.topDown);
+  if (l.runLength) {
+    // Pixels the run-length data skips stay black, as in a fresh section.
+    std::fill(pixels.begin(), pixels.end(), uint8_t(0));
+    decodeRle(l.bits, l.bits + l.bitsBytes, l.compression == BI_RLE4, l.table, canvas, l.width, l.height);
+  } else {
+    decodeRows(l, canvas);
+  }
+  width = l.width;
+  height = l.height;
+  if (l.hasTable && bits) *bits = 8;
   return true;
 }
 
@@ -293,7 +355,9 @@ bool decodeTga(const uint8_t* data, size_t size, PixelBuffer& pixels, int& width
   if (!data || size < 18) return false;
   if (data[2] != 2 || data[16] != 32) return false;  // uncompressed true colour, 32 bits
   const int w = readLe16(data + 12), h = readLe16(data + 14);
-  if (w == 0 || h == 0 || uint64_t(w) * uint64_t(h) > kMaxImagePixels) return false;
+  if (w == 0 || h == 0 || uint64_t(w) * uint64_t(h) > kMaxImagePixels ||
+      uint64_t(w) * uint64_t(h) * 4 + size > kMaxImageMemory)
+    return false;
   // The image-ID field (its length is byte 0) stands between the header
   // and the pixels.
   const size_t at = 18 + size_t(data[0]);
@@ -391,6 +455,17 @@ bool decodeJpegCore(const uint8_t* data, size_t size, PixelBuffer* pixels, int* 
   cinfo.src = &src.pub;
 
   jpeg_read_header(&cinfo, TRUE);
+  // The size is checked before the library takes any memory for the
+  // picture: the pixels, the file's bytes and the library's own working
+  // memory (a progressive picture keeps all its coefficients) together stay
+  // within the cap.
+  const uint64_t claimed = uint64_t(cinfo.image_width) * uint64_t(cinfo.image_height);
+  if (claimed == 0 || claimed > kMaxImagePixels || claimed * 3 + size >= kMaxImageMemory) {
+    jpeg_destroy_decompress(&cinfo);
+    pixels->clear();
+    return false;
+  }
+  cinfo.mem->max_memory_to_use = long(kMaxImageMemory - claimed * 3 - size);
   jpeg_start_decompress(&cinfo);
   const size_t w = cinfo.output_width, h = cinfo.output_height;
   const int components = cinfo.output_components;

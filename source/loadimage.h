@@ -61,3 +61,13 @@ inline constexpr int kMaxBitmapSide = 32768;
 // Nor does a picture of any format with more pixels than this (768 MiB of
 // RGB): a few bytes of a damaged header must not claim gigabytes.
 inline constexpr uint64_t kMaxImagePixels = uint64_t(1) << 28;
+// The memory one picture load may take: the file's bytes, the pixels and
+// the decoder's working memory (libjpeg is held to what is left) together.
+// A picture that would need more gives no pixels; sizes are checked right
+// after the header, before any of it is taken.
+inline constexpr uint64_t kMaxImageMemory = uint64_t(1) << 30;
+// A run-length bitmap claiming more pixels than this, and more than this
+// many per byte of its data, gives no pixels: an encoder paints at most 255
+// pixels with two bytes, so only a damaged or hostile header claims more.
+inline constexpr uint64_t kMaxUnpaintedRunLengthPixels = uint64_t(1) << 20;
+inline constexpr uint64_t kMaxRunLengthPixelsPerByte = 1024;

@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstring>
@@ -298,4 +301,27 @@ TEST(PackReader, StartUpOpensTheProgramElsePackDat) {
   ASSERT_TRUE(testenv::writeFile(dir + "/pack.dat", flatContainer({{"boat.tga", "b"}, {"x", "y"}})));
   EXPECT_EQ(openStartupPack(p), 2);
   EXPECT_EQ(p.path(), "pack.dat");
+}
+
+TEST(PackReader, SpecialFilesAreNeverWaitedOn) {
+  const std::string dir = testenv::freshDir("fifo");
+  const std::string fifo = dir + "/pipe.dat";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  // In a child with an alarm, so that a hang fails the test instead of
+  // holding the run up.
+  const pid_t pid = fork();
+  if (pid == 0) {
+    alarm(20);
+    Pack p;
+    std::string bytes;
+    char buffer[16];
+    size_t length = 0;
+    const bool ok = p.open(fifo) == 0 && p.load(fifo, bytes) == kPackLoadNothing &&
+                    p.load(fifo, buffer, sizeof buffer, length) == kPackLoadNothing &&
+                    p.load(fifo, buffer, 0, length) == kPackLoadNothing;
+    _exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "pack/fileops.h"
 #include "pack/pack.h"
@@ -293,4 +294,41 @@ TEST(Aqpack, PacksAndUnpacksTrees) {
   ASSERT_EQ(p.open(dir + "/f.pck"), 1);
   EXPECT_EQ(p.readRange(0), "inside");
   EXPECT_EQ(runTool("flat " + dir + "/g.pck " + dir + "/nothing.txt").status, 1);
+}
+
+TEST(Aqpack, ExtractionFailsWhenAnythingIsNotExtracted) {
+  const std::string dir = testenv::freshDir("aqfail");
+  ASSERT_TRUE(platform::makeDirectories(dir + "/Tree"));
+  ASSERT_TRUE(testenv::writeFile(dir + "/Tree/f.txt", "inside"));
+  ASSERT_EQ(runTool("tree " + dir + "/Tree " + dir + "/t.pck").status, 0);
+  // The target is missing.
+  EXPECT_EQ(runTool("extract " + dir + "/t.pck " + dir + "/missing").status, 1);
+  // A name was refused: what was extracted stays, and the run fails.
+  RawEntry root;
+  root.name = "root";
+  RawEntry bad;
+  bad.name = "..";
+  bad.next = 2;
+  bad.parent = 0;
+  bad.length = 1;
+  RawEntry good;
+  good.name = "good";
+  good.offset = 1;
+  good.length = 1;
+  ASSERT_TRUE(
+      testenv::writeFile(dir + "/h.pck", header(0, 3, 0, 0, 0) + entry(root) + entry(bad) + entry(good) + "ab"));
+  ASSERT_TRUE(platform::makeDirectories(dir + "/out"));
+  const std::string errPath = dir + "/stderr.txt";
+  const int status = std::system(
+      (std::string(LM_AQPACK_PATH) + " extract " + dir + "/h.pck " + dir + "/out 2>" + errPath + " >/dev/null")
+          .c_str());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+  EXPECT_EQ(testenv::readFile(dir + "/out/root/good"), "b");
+  const std::string said = testenv::readFile(errPath);
+  EXPECT_NE(said.find(dir + "/out/root/..: unsafe file name refused"), std::string::npos) << said;
+  // The walk stops on an inconsistent directory.
+  good.next = 7;
+  ASSERT_TRUE(
+      testenv::writeFile(dir + "/i.pck", header(0, 3, 0, 0, 0) + entry(root) + entry(bad) + entry(good) + "ab"));
+  EXPECT_EQ(runTool("extract " + dir + "/i.pck " + dir + "/out").status, 1);
 }

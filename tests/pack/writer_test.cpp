@@ -433,3 +433,59 @@ TEST(PackWriter, HoldsTenThousandMembersAndRefusesMore) {
   EXPECT_EQ(p.readRange(p.findMember("M9999")), "m9999");
   EXPECT_EQ(p.findMember("one-too-many"), -1);
 }
+
+TEST(PackTree, AHardLinkInTheTargetIsReplacedNeverWrittenThrough) {
+  const std::string base = testenv::freshDir("hardlink");
+  const std::string target = base + "/target";
+  ASSERT_TRUE(platform::makeDirectories(target + "/root"));
+  ASSERT_TRUE(testenv::writeFile(base + "/victim", "untouched"));
+  ASSERT_EQ(link((base + "/victim").c_str(), (target + "/root/file").c_str()), 0);
+  const std::vector<RawEntry> entries = {fileEntry("root", 0, 0, 0, 0), fileEntry("file", 0, 0, 0, 5)};
+  ASSERT_TRUE(testenv::writeFile(base + "/c.pck", container(entries, "EVIL!")));
+  Pack p;
+  ASSERT_EQ(p.open(base + "/c.pck"), 2);
+  const TreeExtraction result = p.extractTreeReporting(target);
+  EXPECT_TRUE(result.complete());
+  EXPECT_EQ(testenv::readFile(base + "/victim"), "untouched");
+  EXPECT_EQ(testenv::readFile(target + "/root/file"), "EVIL!");
+  // No temporary file is left beside it.
+  EXPECT_EQ(snapshot(target), (std::map<std::string, std::string>{{"root", "<dir>"}, {"root/file", "EVIL!"}}));
+}
+
+TEST(PackTree, WhatIsNotExtractedIsReportedAndNoNameForgesALogLine) {
+  const std::string base = testenv::freshDir("report");
+  const std::string target = base + "/target";
+  ASSERT_TRUE(platform::makeDirectories(target));
+  // A name that would write a line of its own into the install log (which
+  // the uninstaller replays), one leading outside, and a good one.
+  const std::vector<RawEntry> entries = {fileEntry("root", 0, 0, 0, 0), fileEntry("a\nMakedir:/etc", 0, 2, 0, 2),
+                                         fileEntry("..", 0, 3, 2, 2), fileEntry("good", 0, 0, 4, 2)};
+  ASSERT_TRUE(testenv::writeFile(base + "/c.pck", container(entries, "xxyyzz")));
+  Pack p;
+  ASSERT_EQ(p.open(base + "/c.pck"), 4);
+  std::vector<std::string> lines, problems;
+  packHooks().log = [&](std::string_view line) { lines.emplace_back(line); };
+  packHooks().problem = [&](std::string_view line) { problems.emplace_back(line); };
+  const TreeExtraction result = p.extractTreeReporting(target);
+  packHooks() = PackHooks();
+  EXPECT_FALSE(result.complete());
+  EXPECT_EQ(result.notExtracted, 2u);
+  EXPECT_FALSE(result.walkStopped);
+  ASSERT_EQ(problems.size(), 2u);
+  EXPECT_NE(problems[0].find("a\\x0aMakedir:/etc"), std::string::npos) << problems[0];
+  for (const std::string& line : lines) EXPECT_EQ(line.find('\n'), std::string::npos) << line;
+  EXPECT_EQ(lines, (std::vector<std::string>{"Makedir:" + target + "/root", "Copyfile:" + target + "/root/good"}));
+  EXPECT_EQ(snapshot(target), (std::map<std::string, std::string>{{"root", "<dir>"}, {"root/good", "zz"}}));
+
+  // The writers refuse such names in the first place.
+  PackWriter w;
+  ASSERT_TRUE(w.begin(base + "/flat.pck", base));
+  EXPECT_FALSE(w.add("dir/a\nMakedir:x", "12", 2));
+  EXPECT_TRUE(w.add("dir/fine", "12", 2));
+  ASSERT_TRUE(w.finish());
+  ASSERT_TRUE(platform::makeDirectories(base + "/tree/sub"));
+  ASSERT_TRUE(testenv::writeFile(base + "/tree/sub/bad\x1b[2Jname", "x"));
+  PackTreeWriter tw;
+  EXPECT_FALSE(tw.build(base + "/tree"));
+  EXPECT_NE(tw.error().find("bad\\x1b[2Jname"), std::string::npos) << tw.error();
+}

@@ -1,6 +1,7 @@
 #include "platform/registry.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -157,4 +158,216 @@ TEST(Registry, BadHandlesAreRefused) {
   EXPECT_EQ(RegCloseKey(0x1234), ERROR_INVALID_HANDLE);
   DWORD d = 1;
   EXPECT_EQ(RegSetValueExA(0x1234, "x", 0, REG_DWORD, reinterpret_cast<BYTE*>(&d), 4), ERROR_INVALID_HANDLE);
+}
+
+namespace {
+// Runs `body` in a child process with standard error going to `errPath`;
+// true when the child exited 0.
+template <class Body>
+bool inChild(const std::string& errPath, Body body) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (FILE* f = std::freopen(errPath.c_str(), "w", stderr)) setvbuf(f, nullptr, _IONBF, 0);
+    _exit(body() ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+size_t occurrences(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+}  // namespace
+
+TEST(Registry, CommentsUnknownLinesAndOtherValuesSurviveWritesByteForByte) {
+  useFreshRegistry();
+  // Written by hand and by other tools: comments, CRLF lines, a deletion
+  // section, a line of unknown syntax, hex data over several lines, a value
+  // given twice (the later one counts), a key given twice.
+  const std::string before =
+      "REGEDIT4\n"
+      "; made by hand\n"
+      "\n"
+      "[HKEY_CURRENT_USER\\Software\\Other]\r\n"
+      "\"Kept\"=\"as it was\"\r\n"
+      "\"Wide\"=hex(2):41,00,42,00,\\\n"
+      "    43,00,00,00\n"
+      "\n"
+      "[-HKEY_CURRENT_USER\\Software\\Gone]\n"
+      "\"under a deletion\"=dword:00000001\n"
+      "\n"
+      "[HKEY_CURRENT_USER\\Software\\Tessolar\\Lumenmere]\n"
+      "# not a REGEDIT4 line\n"
+      "\"Mode\"=dword:00000001\n"
+      "\"Twice\"=\"first\"\n"
+      "\"Spare\"=\"keep me\"\n"
+      "\"Twice\"=\"second\"\n"
+      "\"Old\"=dword:00000002\n"
+      "\"Broken\"=hex:zz\n"
+      "\n"
+      "[HKEY_CURRENT_USER\\Software\\Other]\n"
+      "\"Again\"=dword:0000000a\n"
+      "; the end";
+  ASSERT_TRUE(testenv::writeFile(registryFilePath(), before));
+
+  HKEY key = 0;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Tessolar\\Lumenmere", 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+  char text[32];
+  DWORD size = sizeof text, type = 0;
+  ASSERT_EQ(RegQueryValueExA(key, "twice", nullptr, &type, reinterpret_cast<BYTE*>(text), &size), ERROR_SUCCESS);
+  EXPECT_STREQ(text, "second");
+  DWORD mode = 3;
+  ASSERT_EQ(RegSetValueExA(key, "Mode", 0, REG_DWORD, reinterpret_cast<BYTE*>(&mode), 4), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExA(key, "New", 0, REG_SZ, reinterpret_cast<const BYTE*>("fresh"), 6), ERROR_SUCCESS);
+  ASSERT_EQ(RegDeleteValueA(key, "old"), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExA(key, "TWICE", 0, REG_SZ, reinterpret_cast<const BYTE*>("third"), 6), ERROR_SUCCESS);
+  RegCloseKey(key);
+  HKEY added = 0;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Tessolar\\Lumenmere\\Added", &added), ERROR_SUCCESS);
+  RegCloseKey(added);
+  // The second section of Other counts as Other.
+  HKEY other = 0;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Other", 0, KEY_READ, &other), ERROR_SUCCESS);
+  EXPECT_EQ(readDword(other, "again"), 10u);
+  RegCloseKey(other);
+
+  const std::string after =
+      "REGEDIT4\n"
+      "; made by hand\n"
+      "\n"
+      "[HKEY_CURRENT_USER\\Software\\Other]\r\n"
+      "\"Kept\"=\"as it was\"\r\n"
+      "\"Wide\"=hex(2):41,00,42,00,\\\n"
+      "    43,00,00,00\n"
+      "\n"
+      "[-HKEY_CURRENT_USER\\Software\\Gone]\n"
+      "\"under a deletion\"=dword:00000001\n"
+      "\n"
+      "[HKEY_CURRENT_USER\\Software\\Tessolar\\Lumenmere]\n"
+      "# not a REGEDIT4 line\n"
+      "\"Mode\"=dword:00000003\n"
+      "\"Spare\"=\"keep me\"\n"
+      "\"Broken\"=hex:zz\n"
+      "\"New\"=\"fresh\"\n"
+      "\"TWICE\"=\"third\"\n"
+      "\n"
+      "[HKEY_CURRENT_USER\\Software\\Tessolar\\Lumenmere\\Added]\n"
+      "\n"
+      "[HKEY_CURRENT_USER\\Software\\Other]\n"
+      "\"Again\"=dword:0000000a\n"
+      "; the end\n";
+  EXPECT_EQ(testenv::readFile(registryFilePath()), after);
+
+  // Written back unchanged, any text is itself again.
+  EXPECT_EQ(RegistryDocument(after).text(), after);
+  EXPECT_EQ(RegistryDocument(before).text(), before + "\n");
+}
+
+TEST(Registry, TheFileIsParsedOncePerChange) {
+  useFreshRegistry();
+  // One key with 20,000 values, as a long-used installation may have.
+  std::string text = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Tessolar\\Lumenmere]\n";
+  for (int i = 0; i < 20000; ++i) {
+    char line[64];
+    std::snprintf(line, sizeof line, "\"value%d\"=dword:%08x\n", i, 0x10000000u + i);
+    text += line;
+  }
+  ASSERT_TRUE(testenv::writeFile(registryFilePath(), text));
+
+  const uint64_t start = registryParseCount();
+  HKEY key = 0;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Tessolar\\Lumenmere", 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+  for (int i = 0; i < 20000; i += 97) {
+    LONG r = 0;
+    EXPECT_EQ(readDword(key, ("VALUE" + std::to_string(i)).c_str(), &r), 0x10000000u + DWORD(i));
+    EXPECT_EQ(r, ERROR_SUCCESS);
+  }
+  EXPECT_EQ(registryParseCount() - start, 1u);
+  // Our own writes need no parse of what was just written.
+  DWORD one = 1;
+  ASSERT_EQ(RegSetValueExA(key, "value5", 0, REG_DWORD, reinterpret_cast<BYTE*>(&one), 4), ERROR_SUCCESS);
+  EXPECT_EQ(readDword(key, "value5"), 1u);
+  EXPECT_EQ(registryParseCount() - start, 1u);
+
+  // Another program's change is seen at the next call.
+  const std::string changed = testenv::readFile(registryFilePath()) + "\"Outside\"=dword:00000007\n";
+  const std::string temp = registryFilePath() + ".other";
+  ASSERT_TRUE(testenv::writeFile(temp, changed));
+  ASSERT_EQ(rename(temp.c_str(), registryFilePath().c_str()), 0);
+  EXPECT_EQ(readDword(key, "outside"), 7u);
+  EXPECT_EQ(readDword(key, "value5"), 1u);
+  EXPECT_EQ(registryParseCount() - start, 2u);
+  RegCloseKey(key);
+}
+
+TEST(Registry, AFileThatCannotBeReadIsNeverReplaced) {
+  // As root, permissions don't keep a reader out: the child becomes
+  // nobody first.
+  struct Case {
+    const char* name;
+    bool unreadableFile;  // else a FIFO stands where the file belongs
+  } cases[] = {{"unreadable file", true}, {"FIFO", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string dir = testenv::freshDir("reg");
+    ASSERT_EQ(chmod(dir.c_str(), 0777), 0);
+    const std::string path = dir + "/registry.reg";
+    const std::string content = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Tessolar]\n\"Keep\"=dword:00000001\n";
+    if (c.unreadableFile) {
+      ASSERT_TRUE(testenv::writeFile(path, content));
+      ASSERT_EQ(chmod(path.c_str(), 0600), 0);
+    } else {
+      ASSERT_EQ(mkfifo(path.c_str(), 0666), 0);
+    }
+    setenv("LUMENMERE_REGISTRY", path.c_str(), 1);
+    const std::string errPath = dir + "/stderr.txt";
+    const bool refused = inChild(errPath, [&] {
+      if (c.unreadableFile && geteuid() == 0 && setuid(65534) != 0) return false;
+      if (c.unreadableFile && access(path.c_str(), R_OK) == 0) return false;  // the test would prove nothing
+      HKEY key = 0;
+      if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Tessolar\\New", &key) != ERROR_ACCESS_DENIED) return false;
+      for (int i = 0; i < 2; ++i) {
+        HKEY k = 0;
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Tessolar", &k) != ERROR_ACCESS_DENIED) return false;
+      }
+      return true;
+    });
+    EXPECT_TRUE(refused);
+    struct stat st {};
+    ASSERT_EQ(lstat(path.c_str(), &st), 0);
+    if (c.unreadableFile) {
+      EXPECT_TRUE(S_ISREG(st.st_mode));
+      EXPECT_EQ(testenv::readFile(path), content);
+    } else {
+      EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    }
+    // Said once, naming the file.
+    const std::string said = testenv::readFile(errPath);
+    EXPECT_EQ(occurrences(said, "cannot be read"), 1u) << said;
+    EXPECT_NE(said.find(path), std::string::npos) << said;
+  }
+}
+
+TEST(Registry, NamesWithLineBreaksAreRefused) {
+  useFreshRegistry();
+  HKEY key = 0;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Tessolar", &key), ERROR_SUCCESS);
+  DWORD d = 1;
+  EXPECT_EQ(RegSetValueExA(key, "two\nlines", 0, REG_DWORD, reinterpret_cast<BYTE*>(&d), 4), ERROR_INVALID_PARAMETER);
+  HKEY sub = 0;
+  EXPECT_EQ(RegCreateKeyExA(key, "a\r\n[HKEY_LOCAL_MACHINE\\Forged]", &sub), ERROR_INVALID_PARAMETER);
+  RegCloseKey(key);
+  EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Forged", 0, KEY_READ, &sub), ERROR_FILE_NOT_FOUND);
+  // A value whose name ends like hex data stays one line.
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Tessolar", 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+  const char* text = "ends in \\";
+  ASSERT_EQ(RegSetValueExA(key, "x=hex", 0, REG_SZ, reinterpret_cast<const BYTE*>(text), strlen(text) + 1),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExA(key, "after", 0, REG_DWORD, reinterpret_cast<BYTE*>(&d), 4), ERROR_SUCCESS);
+  RegistryDocument reread(testenv::readFile(registryFilePath()));
+  ASSERT_NE(reread.value("HKEY_CURRENT_USER\\Software\\Tessolar", "after"), nullptr);
+  RegCloseKey(key);
 }

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <utility>
 
 #include "shell/strings.h"
 
@@ -85,4 +87,96 @@ TEST(Strings, ErrorTexts) {
   EXPECT_STREQ(loadString(2212), "The screen saver cannot be displayed on this monitor.");
   for (int id = 2100; id <= 2112; ++id) EXPECT_STRNE(loadString(id), "") << id;
   for (int id = 2200; id <= 2212; ++id) EXPECT_STRNE(loadString(id), "") << id;
+}
+
+TEST(CommandLine, HexadecimalIdsHelpAndInvalidIds) {
+  struct Case {
+    const char* line;
+    RunMode mode;
+    HWND parent;
+    const char* text;
+    bool invalid;
+    bool help;
+  } cases[] = {
+      {"aquaveil /p 0x50d", RunMode::preview, 0x50d, "0x50d", false, false},
+      {"aquaveil /p:0X50D", RunMode::preview, 0x50d, "0X50D", false, false},
+      {"aquaveil -p 1293", RunMode::preview, 1293, "1293", false, false},
+      {"aquaveil /c 0x10", RunMode::configure, 0x10, "0x10", false, false},
+      {"aquaveil /p 0x", RunMode::preview, 0, "0x", false, false},  // a plain 0 before the x
+      {"aquaveil /p abc", RunMode::preview, 0, "abc", true, false},
+      {"aquaveil /p 0x1ffffffff", RunMode::preview, 0, "0x1ffffffff", true, false},
+      {"aquaveil /p", RunMode::preview, 0, "", false, false},
+      {"aquaveil --help", RunMode::configure, 0, "", false, true},
+      {"aquaveil -h", RunMode::configure, 0, "", false, true},
+      {"aquaveil /?", RunMode::configure, 0, "", false, true},
+      {"aquaveil /h", RunMode::full, 0, "", false, false},  // only the usual help words
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    const CommandLine line = readCommandLine(c.line, "/bin/aquaveil");
+    EXPECT_EQ(line.mode, c.mode);
+    EXPECT_EQ(line.parentWindow, c.parent);
+    EXPECT_EQ(line.windowText, c.text);
+    EXPECT_EQ(line.windowInvalid, c.invalid);
+    EXPECT_EQ(line.help, c.help);
+  }
+  EXPECT_NE(std::string(usageText()).find("/p ID"), std::string::npos);
+}
+
+TEST(Strings, EveryTextOfTheTable) {
+  const std::pair<int, const char*> texts[] = {
+      {2100, "There was an unspecified problem with this screen saver."},
+      {2101, "Direct3D 8.0 could not be initialized.  Please install the latest version of DirectX."},
+      {2102, "Could not initialize the screen saver."},
+      {2103, "Could not create the Direct3D device."},
+      {2104,
+       "Could not find any compatible Direct3D devices. If your display card is a Direct3D hardware accelerated card, "
+       "please install the latest display driver for your display card."},
+      {2105,
+       "No hardware-accelerated Direct3D devices were found. If your display card is a Direct3D hardware accelerated "
+       "card, please install the latest display driver for your display card."},
+      {2106, "This screen saver requires functionality that is not available on your Direct3D hardware accelerator."},
+      {2107,
+       "This screen saver requires functionality that is not available on your Direct3D hardware accelerator with the "
+       "current desktop display settings."},
+      {2108, "Could not load required media."},
+      {2109, "Could not reset the Direct3D device."},
+      {2110, "Not enough memory."},
+      {2111, "Not enough video memory."},
+      {2112, "No preview available"},
+      {2200, "This video adapter supports hardware 3D rendering.  This screen saver can be displayed on this monitor."},
+      {2201,
+       "This video adapter supports hardware 3D rendering, but this screensaver requires functionality not available "
+       "in hardware.  A software renderer will be used instead.  This screen saver can be displayed on this monitor."},
+      {2202,
+       "This video adapter supports hardware 3D rendering, but this screensaver requires functionality not available "
+       "in hardware or software.  This screen saver cannot be displayed on this monitor."},
+      {2203,
+       "This video adapter supports hardware 3D rendering, but this screensaver requires functionality not available "
+       "in hardware.  No software renderer is available.  This screen saver cannot be displayed on this monitor."},
+      {2204,
+       "This video adapter does not support hardware 3D rendering.  A software renderer will be used instead.  This "
+       "screen saver can be displayed on this monitor."},
+      {2205,
+       "This video adapter does not support hardware 3D rendering.  This screensaver requires functionality not "
+       "available in the software renderer.  This screen saver cannot be displayed on this monitor."},
+      {2206,
+       "This video adapter does not support hardware 3D rendering.  No software renderer is available.  This screen "
+       "saver cannot be displayed on this monitor."},
+      {2207,
+       "The video adapter supports hardware 3D rendering, but it has been disabled.  A software renderer will be used "
+       "instead.  This screen saver can be displayed on this monitor."},
+      {2208,
+       "This video adapter supports hardware 3D rendering, but it has been disabled.  This screensaver requires "
+       "functionality not available in the software renderer.  This screen saver cannot be displayed on this monitor."},
+      {2209,
+       "This video adapter supports hardware 3D rendering, but it has been disabled.  No software renderer is "
+       "available.  This screen saver cannot be displayed on this monitor."},
+      {2210, "The screen saver can use hardware 3D rendering on this monitor."},
+      {2211, "The screen saver can use software 3D rendering on this monitor."},
+      {2212, "The screen saver cannot be displayed on this monitor."},
+  };
+  for (const auto& [id, text] : texts) EXPECT_STREQ(loadString(id), text) << id;
+  EXPECT_STREQ(loadString(2113), "");
+  EXPECT_STREQ(loadString(2199), "");
 }

@@ -194,3 +194,58 @@ TEST(EndToEnd, PreviewWithoutAWindowFailsAtOnce) {
   EXPECT_TRUE(program.exitedWith(1)) << program.errors();
   EXPECT_NE(program.errors().find("could not be created"), std::string::npos) << program.errors();
 }
+
+TEST(EndToEnd, HelpPrintsTheUsageAndEnds) {
+  for (const char* word : {"--help", "-h", "/?"}) {
+    SCOPED_TRACE(word);
+    Program program({word}, environment("offscreen"));
+    ASSERT_TRUE(program.waitForEnd(30)) << program.errors();
+    EXPECT_TRUE(program.exitedWith(0)) << program.errors();
+    EXPECT_NE(program.errors().find("usage: aquaveil"), std::string::npos) << program.errors();
+    EXPECT_EQ(program.framesRendered(), -1) << program.errors();  // no saver ran
+  }
+}
+
+TEST(EndToEnd, CtrlCEndsEverySaverModeCleanly) {
+  for (const char* mode : {"/s", "/t"}) {
+    SCOPED_TRACE(mode);
+    Program program({mode}, environment("offscreen"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ASSERT_FALSE(program.waitForEnd(0)) << program.errors();
+    kill(program.pid(), SIGINT);
+    ASSERT_TRUE(program.waitForEnd(30)) << program.errors();
+    EXPECT_TRUE(program.exitedWith(0)) << program.errors();
+    EXPECT_GT(program.framesRendered(), 0) << program.errors();
+  }
+}
+
+TEST(EndToEnd, PreviewTakesAHexadecimalWindowIdAndNamesBadOnes) {
+  REQUIRE_X11(x);
+  DisplayLock lock;
+  const unsigned long parent = x.createWindow(320, 240);
+  char id[32];
+  std::snprintf(id, sizeof id, "0x%lx", parent);
+  {
+    Program program({"/p", id}, environment("x11"));
+    const auto inside = waitForWindows(x, parent, program.pid(), false, 30);
+    ASSERT_EQ(inside.size(), 1u) << program.errors();
+    EXPECT_EQ(inside[0].width, 320);
+    EXPECT_EQ(inside[0].height, 240);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    program.terminate();
+    ASSERT_TRUE(program.waitForEnd(30)) << program.errors();
+    EXPECT_TRUE(program.exitedWith(0)) << program.errors();
+    EXPECT_GT(program.framesRendered(), 0) << program.errors();
+  }
+  x.destroyWindow(parent);
+  // The same id once the window is gone, and an id that is no number.
+  struct Case {
+    std::string arg, said;
+  } cases[] = {{id, std::string("no window ") + id}, {"abc", "invalid window id 'abc'"}};
+  for (const Case& c : cases) {
+    Program program({"/p", c.arg}, environment("x11"));
+    ASSERT_TRUE(program.waitForEnd(30)) << program.errors();
+    EXPECT_TRUE(program.exitedWith(1)) << program.errors();
+    EXPECT_NE(program.errors().find(c.said), std::string::npos) << program.errors();
+  }
+}

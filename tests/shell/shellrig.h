@@ -79,6 +79,14 @@ class RecordingApp : public WaterSaverApp {
     hooks.push_back("finalCleanup");
     return S_OK;
   }
+  // A run whose loop turns this many times without ending ends (so that a
+  // loop that renders nothing cannot spin a failing test for ever).
+  uint64_t frameMoves = 0;
+  uint64_t frameMoveLimit = 100000;
+  HRESULT frameMove() override {
+    if (++frameMoves >= frameMoveLimit) platform::PostQuitMessage(0);
+    return WaterSaverApp::frameMove();
+  }
   HRESULT render() override {
     if (clock) clock->advanceMicroseconds(renderMicroseconds);
     WaterSaverApp::render();

@@ -1,6 +1,8 @@
 // The settings file: block layout byte for byte, round trips, tags, the
 // load order of its sources and damaged files.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -413,6 +415,41 @@ TEST_F(ConfigFileTest, SaveThenLoadInProgramDirectory) {
   EXPECT_EQ(c.standaloneMarker, 4242);
   expectListEq(c.images, a.images);
   EXPECT_FALSE(engineFileOpsUsePack());
+}
+
+TEST_F(ConfigFileTest, SaveCleansUpAfterACrashAndWritesThroughALink) {
+  // What a save that died midway left, and what a save running now in
+  // another process holds: only the first goes.
+  const std::string leftover = dir_ + "/.Lumenmere.ini.saving-Ab12Cd";
+  const std::string running = dir_ + "/.Lumenmere.ini.saving-Zz99Yy";
+  ASSERT_TRUE(testenv::writeFile(leftover, "half a settings file"));
+  ASSERT_TRUE(testenv::writeFile(running, "being written"));
+  ASSERT_TRUE(testenv::writeFile(dir_ + "/Lumenmere.ini.backup", "the user's own"));
+  const int held = open(running.c_str(), O_RDONLY);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+
+  // The settings file is a link into the user's dotfiles.
+  const std::string dotfiles = testenv::freshDir("dotfiles");
+  ASSERT_TRUE(testenv::writeFile(dotfiles + "/lumenmere.ini", "old"));
+  ASSERT_EQ(symlink((dotfiles + "/lumenmere.ini").c_str(), (dir_ + "/Lumenmere.ini").c_str()), 0);
+
+  Config a;
+  a.water.surfaceSize = 77;
+  ASSERT_TRUE(a.save());
+  close(held);
+
+  struct stat st {};
+  ASSERT_EQ(lstat((dir_ + "/Lumenmere.ini").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link is kept";
+  const std::vector<uint8_t> expected = a.serialize();
+  EXPECT_EQ(testenv::readFile(dotfiles + "/lumenmere.ini"), std::string(expected.begin(), expected.end()));
+  EXPECT_NE(access(leftover.c_str(), F_OK), 0) << "the crash's leftover is removed";
+  EXPECT_EQ(testenv::readFile(running), "being written");
+  EXPECT_EQ(testenv::readFile(dir_ + "/Lumenmere.ini.backup"), "the user's own");
+  std::vector<platform::DirEntry> entries;
+  ASSERT_TRUE(platform::listDirectory(dotfiles, "*", entries));
+  EXPECT_EQ(entries.size(), 1u) << "no temporary file is left beside the target";
 }
 
 TEST_F(ConfigFileTest, NoSourceKeepsDefaults) {

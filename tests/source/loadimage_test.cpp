@@ -1,6 +1,9 @@
 // Picture loading: the extension rules and fallbacks, bitmaps as the
 // system's bitmap services decode them, TGA, JPEG, and damaged files.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdio>
@@ -94,7 +97,8 @@ Decoded decode(const std::string& file) {
 PixelBuffer rgb(std::initializer_list<int> v) { return PixelBuffer(v.begin(), v.end()); }
 
 // A JPEG made with libjpeg's compressor: `components` 1 (grey) or 3 (RGB).
-std::string makeJpeg(int width, int height, int components, const std::vector<uint8_t>& samples, int quality = 100) {
+std::string makeJpeg(int width, int height, int components, const std::vector<uint8_t>& samples, int quality = 100,
+                     bool progressive = false) {
   jpeg_compress_struct c;
   jpeg_error_mgr err;
   c.err = jpeg_std_error(&err);
@@ -108,6 +112,7 @@ std::string makeJpeg(int width, int height, int components, const std::vector<ui
   c.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
   jpeg_set_defaults(&c);
   jpeg_set_quality(&c, quality, TRUE);
+  if (progressive) jpeg_simple_progression(&c);
   jpeg_start_compress(&c, TRUE);
   while (c.next_scanline < c.image_height) {
     JSAMPROW row = const_cast<uint8_t*>(samples.data()) + size_t(c.next_scanline) * width * components;
@@ -560,3 +565,82 @@ TEST_F(LoadImageTest, JpegLargerThanOnePieceAndDamaged) {
 }
 
 }  // namespace
+
+namespace {
+
+struct PeakLoad {
+  bool pixels = false;  // the load gave pixels
+  long peakGrowthKiB = -1;
+};
+
+// Loads `path` in a child process and reports how far its peak resident
+// memory grew over what it was before the load.
+PeakLoad loadInChild(const std::string& path) {
+  int fds[2];
+  if (pipe(fds) != 0) return {};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    rusage before{}, after{};
+    getrusage(RUSAGE_SELF, &before);
+    PixelBuffer px;
+    int w = 0, h = 0;
+    const bool ok = loadImage(path, px, w, h) == 0;
+    getrusage(RUSAGE_SELF, &after);
+    const long result[2] = {ok ? 1 : 0, after.ru_maxrss - before.ru_maxrss};
+    _exit(write(fds[1], result, sizeof result) == sizeof result ? 0 : 1);
+  }
+  close(fds[1]);
+  long result[2] = {0, -1};
+  const bool got = read(fds[0], result, sizeof result) == sizeof result;
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (!got || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return {};
+  return PeakLoad{result[0] != 0, result[1]};
+}
+
+}  // namespace
+
+TEST_F(LoadImageTest, HugeClaimsAreRefusedBeforeTheirMemoryIsTaken) {
+  // A progressive picture of 8 x 8 whose header says 16384 x 16384: a few
+  // hundred bytes that would have libjpeg keep every coefficient of the
+  // claimed picture.
+  std::string claim = makeJpeg(8, 8, 3, std::vector<uint8_t>(192, 90), 90, true);
+  const size_t sof = claim.find("\xFF\xC2");
+  ASSERT_NE(sof, std::string::npos);
+  claim[sof + 5] = claim[sof + 7] = char(0x40);
+  claim[sof + 6] = claim[sof + 8] = char(0x00);
+  ASSERT_LT(claim.size(), 1024u);
+  ASSERT_TRUE(testenv::writeFile(dir_ + "/claim.jpg", claim));
+
+  // A run-length bitmap of 16384 x 16384 (within the pixel limit) in 122
+  // bytes: 30 runs of 255 pixels, then nothing.
+  Bmp rle;
+  rle.width = rle.height = 16384;
+  rle.depth = 8;
+  rle.compression = 1;
+  rle.used = 2;
+  rle.table = std::string(8, '\0');
+  for (int i = 0; i < 30; ++i) rle.bits += std::string("\xFF\x01", 2);
+  // (Its ".jpg" fallback holds no picture either.)
+  ASSERT_TRUE(testenv::writeFile(dir_ + "/none.bmp", rle.bytes()));
+  ASSERT_TRUE(testenv::writeFile(dir_ + "/none.jpg", "no picture"));
+
+  // A real progressive picture of 3 megapixels still loads.
+  std::vector<uint8_t> smooth(size_t(2000) * 1500 * 3);
+  for (size_t i = 0; i < smooth.size(); ++i) smooth[i] = uint8_t((i / 3) % 2000 / 8);
+  ASSERT_TRUE(testenv::writeFile(dir_ + "/real.jpg", makeJpeg(2000, 1500, 3, smooth, 90, true)));
+
+  struct Case {
+    const char* name;
+    bool pixels;
+  } cases[] = {{"/claim.jpg", false}, {"/none.bmp", false}, {"/real.jpg", true}};
+  for (const Case& c : cases) {
+    const PeakLoad load = loadInChild(dir_ + c.name);
+    ASSERT_GE(load.peakGrowthKiB, 0) << c.name;
+    EXPECT_EQ(load.pixels, c.pixels) << c.name;
+    EXPECT_LE(uint64_t(load.peakGrowthKiB) * 1024, kMaxImageMemory) << c.name;
+    std::printf("%s: peak memory grew by %ld MiB\n", c.name, load.peakGrowthKiB / 1024);
+  }
+}

@@ -1,6 +1,8 @@
 // Play lists: the nine play modes, the order of the random draws, the
 // extension-major order, trimming and the capacity of the working buffer.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <set>
@@ -327,3 +329,21 @@ TEST(ConfigFileListTest, SetExtensionsKeepsFourCharacters) {
 }
 
 }  // namespace
+
+TEST_F(PlayListTest, SpecialFilesAreNoPictures) {
+  // A FIFO, and a link to one, named like pictures would hang whoever opens
+  // them; a link to a picture is a picture.
+  ASSERT_EQ(mkfifo((dirs_[0] + "/pipe.jpg").c_str(), 0644), 0);
+  ASSERT_EQ(symlink((dirs_[0] + "/pipe.jpg").c_str(), (dirs_[0] + "/linked-pipe.jpg").c_str()), 0);
+  ASSERT_EQ(symlink((dirs_[0] + "/p0.jpg").c_str(), (dirs_[0] + "/linked.jpg").c_str()), 0);
+  list_.playMode = ConfigFileList::kSelectedDirectories;
+  list_.selectedDirs[0] = 0;
+  list_.selectedDirs[1] = -1;
+  list_.randomizeOrder = 0;
+  useDirs(1);
+  const std::vector<std::string> paths = list_.drawPlayList().paths();
+  EXPECT_EQ(std::count(paths.begin(), paths.end(), dirs_[0] + "/pipe.jpg"), 0);
+  EXPECT_EQ(std::count(paths.begin(), paths.end(), dirs_[0] + "/linked-pipe.jpg"), 0);
+  EXPECT_EQ(std::count(paths.begin(), paths.end(), dirs_[0] + "/linked.jpg"), 1);
+  EXPECT_EQ(paths.size(), 3u + 1 + 1 + 3);  // p*.jpg, SHOUT.JPG, linked.jpg, b*.bmp
+}

@@ -1,5 +1,7 @@
 // The inspectors, run as a user runs them.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -130,6 +132,28 @@ TEST(Tools, ImageToolWritesPpmAndPam) {
   EXPECT_EQ(r.out, "127 64 8\n");
   EXPECT_EQ(testenv::readFile(dir + "/p.ppm"), testenv::readFile(bmpDir + "pal8os2.ppm"));
   EXPECT_NE(run(std::string(LM_AQIMAGE_PATH) + " " + quoted(dir + "/none.bmp") + " " + quoted(dir + "/x")).status, 0);
+}
+
+TEST(Tools, SpecialFilesAndMissingPlayListsFail) {
+  const std::string dir = testenv::freshDir("tools");
+  // A FIFO as input must not hang a tool in open(): each ends at once,
+  // failing (timeout would end a hang with 124).
+  ASSERT_EQ(mkfifo((dir + "/pipe.jpg").c_str(), 0644), 0);
+  ASSERT_EQ(mkfifo((dir + "/pipe.ini").c_str(), 0644), 0);
+  ToolRun r = run("timeout 20 " + std::string(LM_AQIMAGE_PATH) + " " + quoted(dir + "/pipe.jpg") + " " +
+                  quoted(dir + "/out.ppm"));
+  EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 1) << r.status;
+  r = run("timeout 20 " + std::string(LM_AQPLAYLIST_PATH) + " " + quoted(dir + "/pipe.ini") + " images 1");
+  EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 1) << r.status;
+
+  // A list that is disabled gives no play list: the tool says so and fails.
+  Config c;
+  c.images.listEnabled = 0;
+  const auto bytes = c.serialize();
+  testenv::writeFile(dir + "/s.ini", std::string(bytes.begin(), bytes.end()));
+  r = run(std::string(LM_AQPLAYLIST_PATH) + " " + quoted(dir + "/s.ini") + " images 1");
+  EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 1) << r.status;
+  EXPECT_EQ(r.out, "");
 }
 
 }  // namespace

@@ -2,7 +2,8 @@
 //   aqpack list FILE          header and directory of the first container
 //   aqpack tree DIR OUT       a tree container of DIR
 //   aqpack flat OUT FILE...   a flat container of the files
-//   aqpack extract FILE DIR   unpacks a tree container, printing its log
+//   aqpack extract FILE DIR   unpacks a tree container, printing its log;
+//                             exits 1 when anything was not extracted
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -35,7 +36,7 @@ int list(const char* file) {
   for (size_t i = 0; i < entries.size(); ++i) {
     const PackEntry& e = entries[i];
     std::printf("%zu\t%u\t%u\t%u\t%u\t%u\t%u\t%u\t%u\t%s\n", i, e.kind, e.offset, e.length, e.nextSibling,
-                e.previousSibling, e.parent, e.firstChild, e.checksum, e.name);
+                e.previousSibling, e.parent, e.firstChild, e.checksum, printableName(e.name).c_str());
   }
   if (pack.count() < static_cast<int>(pack.declaredCount()))
     std::fprintf(stderr, "aqpack: the header declares %u entries, %d are present\n", pack.declaredCount(),
@@ -93,8 +94,15 @@ int extract(const char* file, const char* dir) {
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
   };
-  pack.extractTree(dir);
-  return 0;
+  packHooks().problem = [](std::string_view line) {
+    std::fprintf(stderr, "aqpack: %.*s\n", static_cast<int>(line.size()), line.data());
+  };
+  const TreeExtraction result = pack.extractTreeReporting(dir);
+  std::fflush(stdout);
+  if (result.complete()) return 0;
+  if (result.notExtracted)
+    std::fprintf(stderr, "aqpack: %u member(s) of %s were not extracted\n", result.notExtracted, file);
+  return 1;
 }
 
 }  // namespace

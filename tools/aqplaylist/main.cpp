@@ -3,11 +3,11 @@
 //   aqplaylist SETTINGS images|mp3 SEED
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
+#include <optional>
 #include <string>
 
 #include "platform/crtrand.h"
+#include "platform/files.h"
 #include "source/config.h"
 
 int main(int argc, char** argv) {
@@ -15,14 +15,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: aqplaylist SETTINGS images|mp3 SEED\n");
     return 2;
   }
-  std::ifstream in(argv[1], std::ios::binary);
-  if (!in) {
-    std::fprintf(stderr, "aqplaylist: cannot read %s\n", argv[1]);
+  const std::optional<std::string> read = platform::readRegularFile(argv[1]);
+  if (!read) {
+    std::fprintf(stderr, "aqplaylist: cannot read %s (not a readable regular file)\n", argv[1]);
     return 1;
   }
-  std::stringstream ss;
-  ss << in.rdbuf();
-  const std::string bytes = ss.str();
+  const std::string& bytes = *read;
   Config c;
   if (c.loadData(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()) == 0) {
     std::fprintf(stderr, "aqplaylist: %s holds no settings blocks\n", argv[1]);
@@ -39,7 +37,7 @@ int main(int argc, char** argv) {
   const PlayList play = list.drawPlayList();
   if (!play) {
     std::fprintf(stderr, "aqplaylist: no play list (the list is disabled or its play mode is unknown)\n");
-    return 0;
+    return 1;
   }
   for (const std::string& p : play.paths()) std::printf("%s\n", p.c_str());
   return 0;
