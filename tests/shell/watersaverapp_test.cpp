@@ -115,9 +115,9 @@ TEST_F(WaterApplication, RestoreSetsTheBaseStatesInOrderThenRestoresTheScene) {
   EXPECT_EQ(device().calls[at - 3].name, "SetLight");
   EXPECT_EQ(device().calls[at - 2].name, "LightEnable");
   EXPECT_EQ(device().calls[at - 1].name, "SetMaterial");
-  std::vector<std::string> expected{"SetVertexShader(2)",        "SetRenderState(137, 0)", "SetRenderState(29, 1)",
-                                    "SetRenderState(23, 4)",     "SetRenderState(22, 2)",  "SetRenderState(9, 2)",
-                                    "SetRenderState(19, 2)",     "SetRenderState(20, 2)"};
+  std::vector<std::string> expected{"SetVertexShader(2)",    "SetRenderState(137, 0)", "SetRenderState(29, 1)",
+                                    "SetRenderState(23, 4)", "SetRenderState(22, 2)",  "SetRenderState(9, 2)",
+                                    "SetRenderState(19, 2)", "SetRenderState(20, 2)"};
   for (int stage = 0; stage < 2; ++stage)
     for (auto [type, value] : std::vector<std::pair<int, int>>{
              {1, 1}, {2, 2}, {3, 1}, {4, 1}, {5, 2}, {6, 1}, {17, 2}, {16, 2}, {18, stage == 0 ? 2 : 1}, {11, 0}})
@@ -224,11 +224,11 @@ TEST_F(WaterApplication, WindowedResetAndItsMessages) {
     const char* text;
     int resets;
   };
-  for (const Case& c : {Case{S_OK, nullptr, 1}, Case{E_OUTOFMEMORY, "Not enough memory.", 1},
-                        Case{D3DERR_OUTOFVIDEOMEMORY, "Not enough video memory.", 1},
-                        Case{E_FAIL, "Generic application error. Enable\ndebug output for detailed information.", 1},
-                        Case{D3DERR_INVALIDCALL,
-                             "Generic application error. Enable\ndebug output for detailed information.", 2}}) {
+  for (const Case& c :
+       {Case{S_OK, nullptr, 1}, Case{E_OUTOFMEMORY, "Not enough memory.", 1},
+        Case{D3DERR_OUTOFVIDEOMEMORY, "Not enough video memory.", 1},
+        Case{E_FAIL, "Generic application error. Enable\ndebug output for detailed information.", 1},
+        Case{D3DERR_INVALIDCALL, "Generic application error. Enable\ndebug output for detailed information.", 2}}) {
     SCOPED_TRACE(c.text ? c.text : "success");
     Rig local;
     local.addAdapter(0);
