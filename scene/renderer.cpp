@@ -1,9 +1,9 @@
 #include "scene/renderer.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <ctime>
 
 #include "platform/crtrand.h"
 
@@ -20,23 +20,23 @@ constexpr float kTileInset = 0.005859375f;
 constexpr float kTexels = 256.0f;
 constexpr float kDegrees = 0.017453292f;
 
-using ProfileClock = std::chrono::steady_clock;
-
-// Adds the time since its start to a profile field, when there is one.
+// Adds the processor time of this thread since its start to a profile
+// field, when there is one (processor time, so that other programs on a
+// busy machine do not count).
 class Span {
  public:
   explicit Span(double* field) : field_(field) {
-    if (field_) start_ = ProfileClock::now();
+    if (field_) start_ = threadSeconds();
   }
   ~Span() {
-    if (field_) *field_ += std::chrono::duration<double>(ProfileClock::now() - start_).count();
+    if (field_) *field_ += threadSeconds() - start_;
   }
   Span(const Span&) = delete;
   Span& operator=(const Span&) = delete;
 
  private:
   double* field_;
-  ProfileClock::time_point start_;
+  double start_ = 0.0;
 };
 
 // The scratch buffers hold whatever layout a pass draws; vertices are
@@ -91,6 +91,12 @@ float halfPixel(const WaterSurface& surface) {
 }
 
 }  // namespace
+
+double threadSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
 
 void Camera::build(float widthUnits, float aspect) {
   D3DXMatrixIdentity(&world);

@@ -43,6 +43,9 @@ struct Camera {
   void apply(Direct3DDevice8* device) const;
 };
 
+// This thread's processor time in seconds.
+double threadSeconds();
+
 // Time spent in the scene's own arithmetic during a frame (the benchmark's
 // "CPU part outside the driver"); the scene adds to it when one is given.
 struct FrameProfile {
