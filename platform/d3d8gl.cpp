@@ -34,6 +34,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -1005,14 +1006,37 @@ class GLDevice : public Direct3DDevice8 {
     return l;
   }
 
-  // Uploads the vertices, points the attributes at them and sets every
-  // state the draw depends on.
+  // What a vertex format carries, as a draw's states need it.
+  struct VertexLayout {
+    bool pretransformed = false;
+    bool hasDiffuse = false;
+    bool hasSpecular = false;
+  };
+
+  // Sets every state a draw depends on, in four stages: the vertices and
+  // their attributes, the transforms and lights, the texture stages and the
+  // raster state.  False for a vertex format the device can't draw.
   bool prepare(const void* vertexData, UINT vertexCount, UINT stride) {
-    DWORD fvf = fvf_;
-    DWORD position = fvf & D3DFVF_POSITION_MASK;
-    if (position != D3DFVF_XYZ && position != D3DFVF_XYZRHW) return false;
-    if (fvf & 0xFFFF0000u) return false;  // only two-component texture coordinates
-    if (vertexSizeOfFVF(fvf) > stride) return false;
+    const std::optional<VertexLayout> layout = uploadVertices(vertexData, vertexCount, stride);
+    if (!layout) return false;
+    setTransformsAndLights(*layout);
+    setTextureStages();
+    setRasterState();
+    return true;
+  }
+
+  // Uploads the vertices and points the attributes at them; an element the
+  // format lacks gets Direct3D's value for it.
+  std::optional<VertexLayout> uploadVertices(const void* vertexData, UINT vertexCount, UINT stride) {
+    const DWORD fvf = fvf_;
+    const DWORD position = fvf & D3DFVF_POSITION_MASK;
+    if (position != D3DFVF_XYZ && position != D3DFVF_XYZRHW) return std::nullopt;
+    if (fvf & 0xFFFF0000u) return std::nullopt;  // only two-component texture coordinates
+    if (vertexSizeOfFVF(fvf) > stride) return std::nullopt;
+    VertexLayout v;
+    v.pretransformed = position == D3DFVF_XYZRHW;
+    v.hasDiffuse = (fvf & D3DFVF_DIFFUSE) != 0;
+    v.hasSpecular = (fvf & D3DFVF_SPECULAR) != 0;
     glBindFramebuffer(GL_FRAMEBUFFER, fbo_);
     glBindVertexArray(vao_);
     glBindBuffer(GL_ARRAY_BUFFER, vbo_);
@@ -1029,24 +1053,21 @@ class GLDevice : public Direct3DDevice8 {
       glDisableVertexAttribArray(index);
       glVertexAttrib4f(index, x, y, z, w);
     };
-    bool pretransformed = position == D3DFVF_XYZRHW;
-    if (pretransformed)
+    if (v.pretransformed)
       attribute(0, 4, GL_FLOAT, GL_FALSE, 16);
     else
       attribute(0, 3, GL_FLOAT, GL_FALSE, 12);
-    bool hasNormal = (fvf & D3DFVF_NORMAL) != 0;
-    if (hasNormal)
+    if (fvf & D3DFVF_NORMAL)
       attribute(1, 3, GL_FLOAT, GL_FALSE, 12);
     else
       absent(1, 0, 0, 0, 0);
     if (fvf & D3DFVF_PSIZE) offset += 4;
-    bool hasDiffuse = (fvf & D3DFVF_DIFFUSE) != 0, hasSpecular = (fvf & D3DFVF_SPECULAR) != 0;
     // Packed 0xAARRGGBB colours are the bytes B, G, R, A: OpenGL's BGRA.
-    if (hasDiffuse)
+    if (v.hasDiffuse)
       attribute(2, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE, 4);
     else
       absent(2, 1, 1, 1, 1);
-    if (hasSpecular)
+    if (v.hasSpecular)
       attribute(3, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE, 4);
     else
       absent(3, 0, 0, 0, 0);
@@ -1057,14 +1078,18 @@ class GLDevice : public Direct3DDevice8 {
       else
         absent(4 + s, 0, 0, 0, 1);
     }
+    return v;
+  }
 
+  // The viewport, the matrices, the material and the directional lights.
+  void setTransformsAndLights(const VertexLayout& v) {
     glUseProgram(program_);
     glViewport(static_cast<GLint>(viewport_.X), static_cast<GLint>(viewport_.Y), static_cast<GLsizei>(viewport_.Width),
                static_cast<GLsizei>(viewport_.Height));
     glDepthRange(viewport_.MinZ, viewport_.MaxZ);
     glUniform4f(loc("uViewport"), static_cast<float>(viewport_.X), static_cast<float>(viewport_.Y),
                 static_cast<float>(viewport_.Width), static_cast<float>(viewport_.Height));
-    glUniform1i(loc("uPretransformed"), pretransformed);
+    glUniform1i(loc("uPretransformed"), v.pretransformed);
 
     D3DMATRIX worldView = multiply(world_, view_);
     glUniformMatrix4fv(loc("uWorldView"), 1, GL_FALSE, &worldView.m[0][0]);
@@ -1073,10 +1098,10 @@ class GLDevice : public Direct3DDevice8 {
     normalMatrixOf(worldView, normalMatrix);
     glUniformMatrix3fv(loc("uNormalMatrix"), 1, GL_FALSE, normalMatrix);
 
-    bool lighting = rs(D3DRS_LIGHTING) != 0 && !pretransformed;
+    bool lighting = rs(D3DRS_LIGHTING) != 0 && !v.pretransformed;
     glUniform1i(loc("uLighting"), lighting);
-    glUniform1i(loc("uHasDiffuse"), hasDiffuse);
-    glUniform1i(loc("uHasSpecular"), hasSpecular);
+    glUniform1i(loc("uHasDiffuse"), v.hasDiffuse);
+    glUniform1i(loc("uHasSpecular"), v.hasSpecular);
     glUniform1i(loc("uColorVertex"), rs(D3DRS_COLORVERTEX) != 0);
     glUniform1i(loc("uLocalViewer"), rs(D3DRS_LOCALVIEWER) != 0);
     glUniform1i(loc("uNormalize"), rs(D3DRS_NORMALIZENORMALS) != 0);
@@ -1120,8 +1145,10 @@ class GLDevice : public Direct3DDevice8 {
       glUniform4fv(loc("uLightSpecular"), count, spec);
       glUniform4fv(loc("uLightAmbient"), count, amb);
     }
+  }
 
-    // Texture stages
+  // Each stage's texture, sampler, operations and arguments.
+  void setTextureStages() {
     GLint hasTex[kStages], texIndex[kStages], colorOp[kStages], colorArg1[kStages], colorArg2[kStages],
         alphaOp[kStages], alphaArg1[kStages], alphaArg2[kStages];
     for (int s = 0; s < kStages; ++s) {
@@ -1155,8 +1182,10 @@ class GLDevice : public Direct3DDevice8 {
     glUniform1i(loc("uAlphaTest"), rs(D3DRS_ALPHATESTENABLE) != 0);
     glUniform1i(loc("uAlphaFunc"), static_cast<GLint>(rs(D3DRS_ALPHAFUNC)));
     glUniform1f(loc("uAlphaRef"), static_cast<float>(rs(D3DRS_ALPHAREF) & 0xFF) / 255.0f);
+  }
 
-    // Fixed-function raster state
+  // Blending, culling, depth, colour writes and fill mode.
+  void setRasterState() {
     if (rs(D3DRS_ALPHABLENDENABLE)) {
       glEnable(GL_BLEND);
       glBlendFunc(blendFactor(rs(D3DRS_SRCBLEND), true), blendFactor(rs(D3DRS_DESTBLEND), false));
@@ -1197,7 +1226,6 @@ class GLDevice : public Direct3DDevice8 {
     glPolygonMode(GL_FRONT_AND_BACK, rs(D3DRS_FILLMODE) == D3DFILL_WIREFRAME ? GL_LINE
                                      : rs(D3DRS_FILLMODE) == D3DFILL_POINT   ? GL_POINT
                                                                              : GL_FILL);
-    return true;
   }
 
   void setSampler(int stage, GLTexture* t) {

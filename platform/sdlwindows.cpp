@@ -397,21 +397,8 @@ class SdlWindowSystem : public BasicWindowSystem {
   void nativeDestroy(WindowRecord& w) override {
     if (!w.native) return;
     SDL_Window* win = static_cast<SDL_Window*>(w.native);
-    if (orphaned_.erase(w.handle)) {
-      // Its X window died with the foreign parent.  SDL hides a window
-      // before destroying it and waits for the server to confirm the unmap,
-      // which a dead window never does: hand SDL that confirmation.
-      SDL_SysWMinfo info;
-      SDL_VERSION(&info.version);
-      if (SDL_GetWindowWMInfo(win, &info) && info.subsystem == SDL_SYSWM_X11) {
-        XEvent unmap{};
-        unmap.xunmap.type = UnmapNotify;
-        unmap.xunmap.display = info.info.x11.display;
-        unmap.xunmap.event = info.info.x11.window;
-        unmap.xunmap.window = info.info.x11.window;
-        XPutBackEvent(info.info.x11.display, &unmap);
-      }
-    }
+    // SDL hides a shown window before destroying it.
+    if (w.foreignParent && (SDL_GetWindowFlags(win) & SDL_WINDOW_SHOWN)) confirmUnmapAhead(win);
     byId_.erase(SDL_GetWindowID(win));
     SDL_DestroyWindow(win);
     w.native = nullptr;
@@ -421,7 +408,10 @@ class SdlWindowSystem : public BasicWindowSystem {
     SDL_Window* win = static_cast<SDL_Window*>(w.native);
     if (!win) return;
     switch (command) {
-      case SW_HIDE: SDL_HideWindow(win); break;
+      case SW_HIDE:
+        if (w.foreignParent && (SDL_GetWindowFlags(win) & SDL_WINDOW_SHOWN)) confirmUnmapAhead(win);
+        SDL_HideWindow(win);
+        break;
       case SW_MINIMIZE:
       case SW_SHOWMINIMIZED: SDL_MinimizeWindow(win); break;
       case SW_MAXIMIZE:
@@ -449,10 +439,31 @@ class SdlWindowSystem : public BasicWindowSystem {
     SDL_SetWindowPosition(win, x, y);
     SDL_SetWindowSize(win, std::max<int>(w.rect.right - w.rect.left, 1), std::max<int>(w.rect.bottom - w.rect.top, 1));
     SDL_SetWindowAlwaysOnTop(win, w.topmost ? SDL_TRUE : SDL_FALSE);
-    if (w.visible)
+    if (w.visible) {
       SDL_ShowWindow(win);
-    else
+    } else {
+      if (w.foreignParent && (SDL_GetWindowFlags(win) & SDL_WINDOW_SHOWN)) confirmUnmapAhead(win);
       SDL_HideWindow(win);
+    }
+  }
+
+  // SDL hides an X window by unmapping it and then waits for the server to
+  // confirm the unmap.  A window inside a foreign one dies with it, at any
+  // moment another program chooses (a screen locker destroys the window it
+  // lent its hack), and a dead window is never confirmed: SDL would wait for
+  // ever.  So the confirmation is handed to SDL ahead of time.  Where the
+  // window was alive, the server's own confirmation follows later and SDL
+  // takes it as a plain event.
+  static void confirmUnmapAhead(SDL_Window* win) {
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (!SDL_GetWindowWMInfo(win, &info) || info.subsystem != SDL_SYSWM_X11) return;
+    XEvent unmap{};
+    unmap.xunmap.type = UnmapNotify;
+    unmap.xunmap.display = info.info.x11.display;
+    unmap.xunmap.event = info.info.x11.window;
+    unmap.xunmap.window = info.info.x11.window;
+    XPutBackEvent(info.info.x11.display, &unmap);
   }
 
   void nativeSetTitle(WindowRecord& w) override {
@@ -565,7 +576,6 @@ class SdlWindowSystem : public BasicWindowSystem {
       if (!r || !r->foreignParent || r->destroying) continue;
       RECT ignored;
       if (!foreignClientRect(r->parent, &ignored)) {
-        orphaned_.insert(h);
         destroyWindow(h);
       }
     }
@@ -691,7 +701,6 @@ class SdlWindowSystem : public BasicWindowSystem {
   bool appActive_ = false;
   SDL_Window* probe_ = nullptr;
   DWORD nextParentCheck_ = 0;
-  std::set<HWND> orphaned_;  // windows whose foreign parent has gone
 };
 
 namespace {

@@ -12,7 +12,7 @@ void RefractionTable::build() {
   // to single precision, so the table is the same on every machine whatever
   // its float library does.
   for (int i = 0; i <= kLastIndex; ++i) {
-    float c = static_cast<float>(i) * 0.00390625f;
+    float c = static_cast<float>(i) * kCosineStep;
     float theta = static_cast<float>(std::acos(static_cast<double>(c)));
     float s = static_cast<float>(std::sin(static_cast<double>(theta)));
     float st = s * kIndexRatio;
@@ -34,7 +34,7 @@ NodeRefraction refractNode(const RefractionTable& table, float px, float py, flo
   float rx = e.b * (e.a * nx + ex);
   float ry = e.b * (e.a * ny + ey);
   float rz = e.b * (e.a * nz + ez);
-  float bb = 2.0f * (rx * px + ry * (py - 2000.0f) + rz * pz);
+  float bb = 2.0f * (rx * px + ry * (py - kPictureDepthOrigin) + rz * pz);
   float t = (std::sqrt(bb * bb + 4.0f * k) - bb) * 0.5f;
   NodeRefraction out;
   out.tRx = t * rx;

@@ -17,6 +17,8 @@ class RefractionTable {
   static constexpr int kFirstIndex = -256;
   static constexpr int kLastIndex = 255;
   static constexpr float kIndexRatio = 0.7501876f;  // 1 / 1.333
+  // Entry i stands for a cosine of incidence i / 256.
+  static constexpr float kCosineStep = 0.00390625f;
 
   // The one table of the process; every WaterSurface::build rebuilds it.
   static RefractionTable& shared();
@@ -46,14 +48,20 @@ class RefractionTable {
   float b_[kSize] = {};
 };
 
-// The refraction of one surface node: position P, unit normal N, eye point
-// V.  Outputs the horizontal displacement (t * Rx, t * Rz) of the point of
-// the picture seen through P, for a picture plane far below (travel
-// constant k).  Every operation is single precision, in the order written.
+// The refracted ray travels to a picture plane about 12.5 units below the
+// surface; the plane's equation is written relative to a point 2000 units
+// down.
+constexpr float kPictureDepthOrigin = 2000.0f;
+
 struct NodeRefraction {
   float tRx = 0.0f;
   float tRz = 0.0f;
 };
+
+// The refraction of one surface node: position P, unit normal N, eye point
+// V.  Outputs the horizontal displacement (t * Rx, t * Rz) of the point of
+// the picture seen through P, for a picture plane far below (travel
+// constant k).  Every operation is single precision, in the order written.
 
 NodeRefraction refractNode(const RefractionTable& table, float px, float py, float pz, float nx, float ny, float nz,
                            float vx, float vy, float vz, float k);

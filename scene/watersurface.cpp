@@ -22,6 +22,47 @@ const float kDiagonalWeight = 0.1f;
 const float kBlendHigh = 0.997f;
 const float kBlendLow = 0.003f;
 const float kBlendRisingLow = 0.003000021f;
+// How fast the blend spreads: per unit of scaled time, a neighbour moves this
+// share of the way towards a spreading node; diagonal neighbours, being
+// farther, move 0.7 of that.
+const float kBlendPull = 0.05f;
+const float kBlendDiagonalShare = 0.7f;
+// A transition counts as running until the top-left corner node, the last to
+// be reached from anywhere on screen, is nearly there.
+const float kCornerFallingBusy = 0.1f;
+const float kCornerRisingBusy = 0.9f;
+
+// The simulation counts time in steps of a 30 Hz frame: scaled time s is
+// seconds times 33.333.
+const float kStepsPerSecond = 33.333f;
+// Per scaled time unit the waves lose 0.8 % of their velocity, and a node is
+// pulled towards the weighted mean of its neighbours with gain s / 8.
+const float kDamping = 0.008f;
+const float kNeighbourGain = 0.125f;
+// The y of the normal before normalising: the surface's slopes are taken
+// against a nearly unit vertical, which sets how strongly ripples refract.
+const float kNormalY = 0.99f;
+
+// Disturbance impulses scale with the grid (1.5 / 163 per column) so that a
+// drop looks the same at every surface size.  A given strength adds
+// strength x 0.0015 grid-scaled units; a random one 0.05 to 0.25 of them
+// (rand() x 6.1035157e-6 spans 0..0.2).
+const float kImpulsePerColumn = 0.009202454f;
+const float kImpulsePerStrength = 0.0015f;
+const float kRandomImpulseSpan = 6.1035157e-6f;
+const float kRandomImpulseBase = 0.05f;
+// A drag line's slope is dy / (dx + 0.01): a line whose ends meet still
+// has a slope.
+const float kSlopeGuard = 0.01f;
+// A random drop keeps seven nodes away from every edge.
+const int kRandomDropMargin = 7;
+
+// Random tints: rand() x 4.5776367e-5 spans 0..1.5 before the brightest
+// channel is scaled to 1 (the 0.0001 keeps black from dividing by zero); a
+// fixed tint takes each colour byte as byte / 256.
+const float kRandomTintSpan = 4.5776367e-5f;
+const float kTintFloor = 0.0001f;
+const float kByteToUnit = 0.00390625f;
 
 // D3DXVec3Normalize, written with selects instead of a branch so that the
 // per-row loops below run four (or more) nodes at a time.  The same results
@@ -175,93 +216,71 @@ int WaterSurface::step(const D3DXVECTOR3& eyePoint, float dt) {
   // A time step that is not a number would turn the whole surface into
   // NaNs for the rest of the run; such a frame is skipped.
   if (!std::isfinite(dt)) return 0;
-  const float s = dt * 33.333f;
+  const float s = dt * kStepsPerSecond;
   // The blend field touches neither heights nor velocities, so it can run
   // first; the velocity pass then runs inside the height sweep, one row
   // ahead of it (see sweepSurface), with exactly the same results.
   busyCount_ = 0;
   if (blendDirection_ == 1)
-    updateBlendFalling(s);
+    updateBlend<false>(s);
   else
-    updateBlendRising(s);
+    updateBlend<true>(s);
   updateSurface(eyePoint, s);
   return 0;
 }
 
-// Direction 1: the blend falls from 1 towards 0, spreading from every node
-// already below 0.997 to the neighbours still above it.
-void WaterSurface::updateBlendFalling(float s) {
-  const float f = s * 0.05f;
-  const float g = s * 0.05f * 0.7f;
+// The blend field in one direction.  Falling (direction 1): the blend goes
+// from 1 towards 0, spreading from every node already below 0.997 to the
+// neighbours still above it; a neighbour below 0.003 has arrived at 0.
+// Rising (direction 2) mirrors it towards 1.  A node whose eight neighbours
+// have all arrived turns to the other phase, ready for the next transition.
+template <bool kRising>
+void WaterSurface::updateBlend(float s) {
+  const float f = s * kBlendPull;
+  const float g = s * kBlendPull * kBlendDiagonalShare;
   const int w = cols_;
   const int offsets[8] = {-w - 1, -w + 1, w - 1, w + 1, -1, 1, -w, w};
   const float pulls[8] = {g, g, g, g, f, f, f, f};
+  // The phase a node spreads in, the value its neighbours arrive at, and
+  // whether a blend value still takes part (for the edge rows as well).
+  const int spreading = kRising ? 2 : 1;
+  const float target = kRising ? 1.0f : 0.0f;
+  auto active = [](float blend) { return kRising ? blend >= kBlendRisingLow : blend <= kBlendHigh; };
+  auto arrivedAt = [](float blend) { return kRising ? blend > kBlendHigh : blend < kBlendLow; };
+  auto behind = [](float neighbour, float blend) { return kRising ? neighbour < blend : neighbour > blend; };
   BlendNode* b = blendNodes_.data();
   const ColourSlot slotA = slotA_, slotB = slotB_;
-  if (b[0].blend > 0.1f) busyCount_ = 1;
+  // The corner node tells whether the last transition has reached the edge.
+  if (kRising ? b[0].blend < kCornerRisingBusy : b[0].blend > kCornerFallingBusy) busyCount_ = 1;
   for (int r = 1; r < rows_ - 1; ++r) {
     for (int c = 1; c < w - 1; ++c) {
       BlendNode& node = b[static_cast<size_t>(r) * w + c];
-      if (node.phase != 1) continue;
+      if (node.phase != spreading) continue;
       const float bn = node.blend;
-      if (!(bn <= kBlendHigh)) continue;
+      if (!active(bn)) continue;
       int counted = 0;
       for (int k = 0; k < 8; ++k) {
         // Without branches: the three outcomes are too mixed along a
         // spreading front for the processor to guess them.
         float& mb = (&node)[offsets[k]].blend;
         const float old = mb;
-        const bool arrived = old < kBlendLow;
-        const float pulled = old > bn ? old + (bn - old) * pulls[k] : old;
-        mb = arrived ? 0.0f : pulled;
+        const bool arrived = arrivedAt(old);
+        const float pulled = behind(old, bn) ? old + (bn - old) * pulls[k] : old;
+        mb = arrived ? target : pulled;
         counted += arrived;
       }
-      if (counted == 8) node.phase = 2;
+      if (counted == 8) node.phase = 3 - spreading;
       node.colour = packBlend(slotA, slotB, node.blend);
       ++busyCount_;
     }
   }
+  // The first and last rows are never spread from but are drawn: their
+  // colours follow their blend.  (The first and last columns keep theirs.)
   for (int r : {0, rows_ - 1}) {
     BlendNode* row = b + static_cast<size_t>(r) * w;
     for (int c = 0; c < w; ++c)
-      if (row[c].blend < kBlendHigh) row[c].colour = packBlend(slotA, slotB, row[c].blend);
-  }
-}
-
-// Direction 2 mirrors it: the blend rises from 0 towards 1.
-void WaterSurface::updateBlendRising(float s) {
-  const float f = s * 0.05f;
-  const float g = s * 0.05f * 0.7f;
-  const int w = cols_;
-  const int offsets[8] = {-w - 1, -w + 1, w - 1, w + 1, -1, 1, -w, w};
-  const float pulls[8] = {g, g, g, g, f, f, f, f};
-  BlendNode* b = blendNodes_.data();
-  const ColourSlot slotA = slotA_, slotB = slotB_;
-  if (b[0].blend < 0.9f) busyCount_ = 1;
-  for (int r = 1; r < rows_ - 1; ++r) {
-    for (int c = 1; c < w - 1; ++c) {
-      BlendNode& node = b[static_cast<size_t>(r) * w + c];
-      if (node.phase != 2) continue;
-      const float bn = node.blend;
-      if (!(bn >= kBlendRisingLow)) continue;
-      int counted = 0;
-      for (int k = 0; k < 8; ++k) {
-        float& mb = (&node)[offsets[k]].blend;
-        const float old = mb;
-        const bool arrived = old > kBlendHigh;
-        const float pulled = old < bn ? old + (bn - old) * pulls[k] : old;
-        mb = arrived ? 1.0f : pulled;
-        counted += arrived;
-      }
-      if (counted == 8) node.phase = 1;
-      node.colour = packBlend(slotA, slotB, node.blend);
-      ++busyCount_;
-    }
-  }
-  for (int r : {0, rows_ - 1}) {
-    BlendNode* row = b + static_cast<size_t>(r) * w;
-    for (int c = 0; c < w; ++c)
-      if (row[c].blend >= kBlendRisingLow) row[c].colour = packBlend(slotA, slotB, row[c].blend);
+      if (kRising ? row[c].blend >= kBlendRisingLow : row[c].blend < kBlendHigh)
+        row[c].colour = packBlend(slotA, slotB, row[c].blend);
   }
 }
 
@@ -312,7 +331,7 @@ LM_ROW_KERNEL void sightRow(int w, const float* __restrict h, const float* __res
     float nx = (h[c + 1] - nh[c - 1]) + (down[c + 1] - up[c - 1]) - (down[c - 1] - up[c + 1]);
     float nz = (down[c] - up[c]) + (down[c + 1] - up[c - 1]) + (down[c - 1] - up[c + 1]);
     float nnx, nny, nnz;
-    normalizeLanes(nx, 0.99f, nz, nnx, nny, nnz);
+    normalizeLanes(nx, kNormalY, nz, nnx, nny, nnz);
     const float x = static_cast<float>(c) - halfCols;
     float ex, ey, ez;
     normalizeLanes(eyeX - x, eyeY - nh[c], eyeZ - z, ex, ey, ez);
@@ -351,7 +370,7 @@ LM_ROW_KERNEL void refractRow(int w, float halfCols, float z, float fourK, const
     float rx = b * (a * nxs[c] + exs[c]);
     float ry = b * (a * nys[c] + eys[c]);
     float rz = b * (a * nzs[c] + ezs[c]);
-    float bb = 2.0f * (rx * x + ry * (nh[c] - 2000.0f) + rz * z);
+    float bb = 2.0f * (rx * x + ry * (nh[c] - kPictureDepthOrigin) + rz * z);
     float t = (std::sqrt(bb * bb + fourK) - bb) * 0.5f;
     as[c] = t * rx;
     bs[c] = t * rz;
@@ -402,8 +421,8 @@ struct SurfaceSweep {
 // of them the sweep changes.
 LM_SURFACE_CLONES void sweepSurface(const SurfaceSweep& p) {
   const int w = p.w;
-  const float damping = 1.0f - 0.008f * p.s;
-  const float gain = p.s * 0.125f;
+  const float damping = 1.0f - kDamping * p.s;
+  const float gain = p.s * kNeighbourGain;
   if (p.rows > 2) velocityRow(w, damping, gain, p.height, p.height + w, p.height + 2 * w, p.velocity + w);
   for (int r = 1; r < p.rows - 1; ++r) {
     const size_t base = static_cast<size_t>(r) * w;
@@ -478,12 +497,12 @@ void WaterSurface::stamp(int row, int column, int strength) {
   // The cross-fade starts here whether or not the water ripples.
   blendNodes_[n].blend = blendDirection_ == 1 ? 0.0f : 1.0f;
   if (!(flags_ & kRipple)) return;
-  const float k = static_cast<float>(cols_) * 0.009202454f;
+  const float k = static_cast<float>(cols_) * kImpulsePerColumn;
   float m;
   if (strength != 0)
-    m = static_cast<float>(strength) * k * 0.0015f;
+    m = static_cast<float>(strength) * k * kImpulsePerStrength;
   else
-    m = (static_cast<float>(platform::rand()) * 6.1035157e-6f + 0.05f) * k;
+    m = (static_cast<float>(platform::rand()) * kRandomImpulseSpan + kRandomImpulseBase) * k;
   const float half = m * 0.5f;
   const float quarter = m * 0.25f;
   const size_t w = static_cast<size_t>(cols_);
@@ -509,9 +528,9 @@ int WaterSurface::drop(int x, int y, int strength) {
     // A random node at least seven nodes in from every edge; on a surface
     // too small for that margin it is kept on the interior.
     int64_t rc = platform::rand();
-    column = static_cast<int>(rc * (cols_ - 14) / 32768) + 7;
+    column = static_cast<int>(rc * (cols_ - 2 * kRandomDropMargin) / 32768) + kRandomDropMargin;
     int64_t rr = platform::rand();
-    row = static_cast<int>(rr * (rows_ - 14) / 32768) + 7;
+    row = static_cast<int>(rr * (rows_ - 2 * kRandomDropMargin) / 32768) + kRandomDropMargin;
     column = std::clamp(column, 1, cols_ - 2);
     row = std::clamp(row, 1, rows_ - 2);
   }
@@ -530,7 +549,7 @@ int WaterSurface::dragLine(int x1, int y1, int x2, int y2, int strength) {
       std::swap(c1, c2);
       std::swap(r1, r2);
     }
-    float slope = static_cast<float>(dy) / (static_cast<float>(dx) + 0.01f);
+    float slope = static_cast<float>(dy) / (static_cast<float>(dx) + kSlopeGuard);
     if (r2 < r1) slope = -slope;
     for (int c = c1; c <= c2; ++c) stamp(r1 + static_cast<int>(static_cast<float>(c - c1) * slope), c, strength);
   } else {
@@ -538,7 +557,7 @@ int WaterSurface::dragLine(int x1, int y1, int x2, int y2, int strength) {
       std::swap(c1, c2);
       std::swap(r1, r2);
     }
-    float slope = static_cast<float>(dx) / (static_cast<float>(dy) + 0.01f);
+    float slope = static_cast<float>(dx) / (static_cast<float>(dy) + kSlopeGuard);
     if (c2 < c1) slope = -slope;
     for (int r = r1; r <= r2; ++r) stamp(r, c1 + static_cast<int>(static_cast<float>(r - r1) * slope), strength);
   }
@@ -559,16 +578,16 @@ int WaterSurface::startTransition() {
 
 void WaterSurface::pickColour(ColourSlot& slot, float alpha) {
   slot.alpha = alpha;
-  float red = static_cast<float>(platform::rand()) * 4.5776367e-5f;
-  float green = static_cast<float>(platform::rand()) * 4.5776367e-5f;
-  float blue = static_cast<float>(platform::rand()) * 4.5776367e-5f;
+  float red = static_cast<float>(platform::rand()) * kRandomTintSpan;
+  float green = static_cast<float>(platform::rand()) * kRandomTintSpan;
+  float blue = static_cast<float>(platform::rand()) * kRandomTintSpan;
   if (colourMode_ == 0) {
-    red = static_cast<float>(fixedColour_ & 0xFF) * 0.00390625f;
-    green = static_cast<float>((fixedColour_ >> 8) & 0xFF) * 0.00390625f;
-    blue = static_cast<float>((fixedColour_ >> 16) & 0xFF) * 0.00390625f;
+    red = static_cast<float>(fixedColour_ & 0xFF) * kByteToUnit;
+    green = static_cast<float>((fixedColour_ >> 8) & 0xFF) * kByteToUnit;
+    blue = static_cast<float>((fixedColour_ >> 16) & 0xFF) * kByteToUnit;
   } else {
     float m = std::max(red, std::max(green, blue));
-    float scale = 1.0f / (m + 0.0001f);
+    float scale = 1.0f / (m + kTintFloor);
     red *= scale;
     green *= scale;
     blue *= scale;

@@ -138,8 +138,8 @@ class WaterSurface {
 
  private:
   void computeRestOffsets();
-  void updateBlendFalling(float s);
-  void updateBlendRising(float s);
+  template <bool kRising>
+  void updateBlend(float s);
   void updateSurface(const D3DXVECTOR3& eye, float s);
 
   int cols_ = 0, rows_ = 0;

@@ -69,6 +69,20 @@ class X11Test : public ::testing::Test {
     return win;
   }
 
+  // A windowed device on the desktop's format in one of our windows.
+  static void createWindowedDevice(HWND window, Direct3D8** d3d, Direct3DDevice8** device) {
+    *d3d = platform::Direct3DCreate8(D3D_SDK_VERSION);
+    ASSERT_NE(*d3d, nullptr);
+    D3DDISPLAYMODE desktop;
+    (*d3d)->GetAdapterDisplayMode(0, &desktop);
+    D3DPRESENT_PARAMETERS pp;
+    pp.BackBufferFormat = desktop.Format;
+    pp.SwapEffect = D3DSWAPEFFECT_COPY;
+    pp.Windowed = TRUE;
+    pp.hDeviceWindow = window;
+    ASSERT_EQ((*d3d)->CreateDevice(0, D3DDEVTYPE_HAL, window, D3DCREATE_MIXED_VERTEXPROCESSING, &pp, device), D3D_OK);
+  }
+
   Display* display = nullptr;
   std::thread watchdog;
   std::mutex watchMutex;
@@ -194,17 +208,9 @@ TEST_F(X11SdlTrueColourTest, PresentShowsTheBackBufferUprightInTheWindow) {
                                      0, 0, nullptr);
   ASSERT_NE(w, 0u);
   platform::ShowWindow(w, SW_SHOW);
-  Direct3D8* d3d = platform::Direct3DCreate8(D3D_SDK_VERSION);
-  ASSERT_NE(d3d, nullptr);
-  D3DDISPLAYMODE desktop;
-  d3d->GetAdapterDisplayMode(0, &desktop);
-  D3DPRESENT_PARAMETERS pp;
-  pp.BackBufferFormat = desktop.Format;
-  pp.SwapEffect = D3DSWAPEFFECT_COPY;
-  pp.Windowed = TRUE;
-  pp.hDeviceWindow = w;
+  Direct3D8* d3d = nullptr;
   Direct3DDevice8* dev = nullptr;
-  ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, w, D3DCREATE_MIXED_VERTEXPROCESSING, &pp, &dev), D3D_OK);
+  ASSERT_NO_FATAL_FAILURE(createWindowedDevice(w, &d3d, &dev));
   // Top half red, bottom half blue, presented a few times while the window
   // is mapped.
   RECT top{0, 0, 64, 32}, bottom{0, 32, 64, 64};
@@ -280,17 +286,9 @@ TEST_F(X11SdlTest, PreviewEndsCleanlyWhenTheForeignWindowGoes) {
   HWND child = platform::CreateWindowExA(0, "X11VanishTest", "Rillglass", WS_CHILD | WS_VISIBLE, 0, 0, 120, 90,
                                          static_cast<HWND>(parent), 0, 0, nullptr);
   ASSERT_NE(child, 0u);
-  Direct3D8* d3d = platform::Direct3DCreate8(D3D_SDK_VERSION);
-  ASSERT_NE(d3d, nullptr);
-  D3DDISPLAYMODE desktop;
-  d3d->GetAdapterDisplayMode(0, &desktop);
-  D3DPRESENT_PARAMETERS pp;
-  pp.BackBufferFormat = desktop.Format;
-  pp.SwapEffect = D3DSWAPEFFECT_COPY;
-  pp.Windowed = TRUE;
-  pp.hDeviceWindow = child;
+  Direct3D8* d3d = nullptr;
   Direct3DDevice8* dev = nullptr;
-  ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, child, D3DCREATE_MIXED_VERTEXPROCESSING, &pp, &dev), D3D_OK);
+  ASSERT_NO_FATAL_FAILURE(createWindowedDevice(child, &d3d, &dev));
   ASSERT_EQ(dev->Present(nullptr, nullptr, 0, nullptr), D3D_OK);
 
   // The settings dialog closes: its window, and ours inside it, are gone.
@@ -309,4 +307,25 @@ TEST_F(X11SdlTest, PreviewEndsCleanlyWhenTheForeignWindowGoes) {
   EXPECT_EQ(dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0, 1.0f, 0), D3DERR_DEVICELOST);
   dev->Release();
   d3d->Release();
+}
+
+TEST_F(X11SdlTest, HidingAWindowWhoseForeignParentJustWentReturns) {
+  // A screen locker ends its hack by killing it and destroying the window it
+  // lent: the hack may hide its window after the window is already gone,
+  // before it has noticed.  Hiding and destroying must not wait for ever
+  // for the server to confirm an unmap of a dead window.
+  int sw = DisplayWidth(display, DefaultScreen(display));
+  Window parent = foreignWindow(sw - 560, 300, 120, 90, BlackPixel(display, DefaultScreen(display)));
+  WNDCLASSA wc;
+  wc.lpfnWndProc = plainProc;
+  wc.lpszClassName = "X11HideDeadTest";
+  platform::RegisterClassA(&wc);
+  HWND child = platform::CreateWindowExA(0, "X11HideDeadTest", "Rillglass", WS_CHILD | WS_VISIBLE, 0, 0, 120, 90,
+                                         static_cast<HWND>(parent), 0, 0, nullptr);
+  ASSERT_NE(child, 0u);
+  XDestroyWindow(display, parent);
+  XSync(display, False);
+  platform::ShowWindow(child, SW_HIDE);  // returns: the watchdog would end the run otherwise
+  platform::DestroyWindow(child);
+  EXPECT_FALSE(platform::IsWindow(child));
 }

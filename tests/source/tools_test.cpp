@@ -69,6 +69,31 @@ TEST(Tools, SettingsDumpListsEveryFieldInFileOrder) {
   EXPECT_NE(run(std::string(LM_AQSETTINGS_PATH) + " dump " + quoted(dir + "/missing.ini")).status, 0);
 }
 
+TEST(Tools, SettingsSetChangesOnlyTheNamedFields) {
+  const std::string dir = testenv::freshDir("tools");
+  const std::string file = quoted(dir + "/s.ini");
+  const std::string tool = std::string(LM_AQSETTINGS_PATH);
+  // From the defaults, then from the file as the first call left it.
+  ASSERT_EQ(run(tool + " set " + file + " water.waterFlags=0x27 images.file=/p/one.jpg images.randomizeOrder=0").status,
+            0);
+  ASSERT_EQ(run(tool + " set " + file + " images.file=/p/two.bmp mp3.listEnabled=0 water.surfaceSize=60").status, 0);
+  Config c;
+  const std::string bytes = testenv::readFile(dir + "/s.ini");
+  ASSERT_EQ(c.loadData(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), 4);
+  EXPECT_EQ(c.water.waterFlags, 0x27u);
+  EXPECT_EQ(c.water.surfaceSize, 60);
+  EXPECT_EQ(c.water.animationSpeed, 26);
+  EXPECT_EQ(c.images.fileList.strings(), (std::vector<std::string>{"/p/one.jpg", "/p/two.bmp"}));
+  EXPECT_EQ(c.images.randomizeOrder, 0);
+  EXPECT_EQ(c.mp3.listEnabled, 0);
+  EXPECT_EQ(c.mp3.randomizeOrder, 1);
+
+  // What it cannot set changes nothing and says so.
+  for (const char* bad : {"water.bogus=1", "water.surfaceSize=abc", "nosuch", "images.maxFiles=99999999999"})
+    EXPECT_NE(run(tool + " set " + file + " " + bad).status, 0) << bad;
+  EXPECT_EQ(testenv::readFile(dir + "/s.ini"), bytes);
+}
+
 TEST(Tools, PlayListToolDrawsAsTheListDoes) {
   const std::string dir = testenv::freshDir("tools");
   Config c;
