@@ -22,8 +22,8 @@ struct RunResult {
 };
 
 RunResult aqrender(const std::string& arguments) {
-  const std::string command = "SDL_VIDEODRIVER=offscreen LIBGL_ALWAYS_SOFTWARE=1 " + std::string(LM_AQRENDER_PATH) +
-                              " " + arguments + " 2>&1";
+  const std::string command =
+      "SDL_VIDEODRIVER=offscreen LIBGL_ALWAYS_SOFTWARE=1 " + std::string(LM_AQRENDER_PATH) + " " + arguments + " 2>&1";
   RunResult run;
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) return run;
@@ -42,8 +42,8 @@ TEST(Aqrender, WritesFramesOfWaterOverThePictures) {
   const std::string green = writeBitmap(dir, "green.bmp", 160, 120, solid(160, 120, 30, 200, 60));
   const std::string violet = writeBitmap(dir, "violet.bmp", 160, 120, solid(160, 120, 150, 40, 220));
   const std::string pattern = dir + "/f%02d.png";
-  const RunResult run = aqrender("--size 160x120 --frames 40 --every 20 --flags 1 --click 80,60@2 --out " + pattern + " " +
-                           green + " " + violet);
+  const RunResult run = aqrender("--size 160x120 --frames 40 --every 20 --flags 1 --click 80,60@2 --out " + pattern +
+                                 " " + green + " " + violet);
   if (run.exitCode != 0 && run.output.find("no OpenGL") != std::string::npos)
     LM_SKIP_UNLESS_REQUIRED(testenv::Need::display, "no renderer: " + run.output);
   ASSERT_EQ(run.exitCode, 0) << run.output;
@@ -87,11 +87,11 @@ TEST(Aqrender, ClearErrors) {
     std::string says;
   };
   const std::string dir = testenv::freshDir("aqrender-errors");
-  for (const Case& c : {Case{"--size 0x10", 2, "--size needs"}, Case{"--frames none", 2, "--frames needs"},
-                        Case{"--click 1,2", 2, "--click needs"}, Case{"--out frame.png", 2, "--out needs"},
-                        Case{"--bogus", 2, "unknown option --bogus"},
-                        Case{dir + "/missing.jpg", 1, "cannot read the picture"},
-                        Case{"--settings " + dir + "/none.ini", 1, "cannot read the settings file"}}) {
+  for (const Case& c :
+       {Case{"--size 0x10", 2, "--size needs"}, Case{"--frames none", 2, "--frames needs"},
+        Case{"--click 1,2", 2, "--click needs"}, Case{"--out frame.png", 2, "--out needs"},
+        Case{"--bogus", 2, "unknown option --bogus"}, Case{dir + "/missing.jpg", 1, "cannot read the picture"},
+        Case{"--settings " + dir + "/none.ini", 1, "cannot read the settings file"}}) {
     const RunResult run = aqrender(c.arguments);
     EXPECT_EQ(run.exitCode, c.exitCode) << c.arguments << "\n" << run.output;
     EXPECT_NE(run.output.find(c.says), std::string::npos) << c.arguments << "\n" << run.output;
