@@ -9,7 +9,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   clang clang-format libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libsdl2-dev libepoxy-dev libgtk-3-dev libjpeg62-turbo-dev libx11-dev libxtst-dev
+  libsdl2-dev libepoxy-dev libgtk-3-dev libjpeg62-turbo-dev libpng-dev libx11-dev libxtst-dev
   libgl1-mesa-dri libegl-mesa0 libegl1 mesa-utils
   xvfb xauth x11-utils
   desktop-file-utils appstream librsvg2-bin man-db dpkg-dev lintian

@@ -9,6 +9,8 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
+
 namespace x11probe {
 
 namespace {
@@ -121,5 +123,88 @@ void Connection::typeKey(unsigned long window, const char* keysymName) {
 }
 
 void Connection::sync() { XSync(dpy(display_), False); }
+
+namespace {
+
+int shiftOf(unsigned long mask) {
+  int shift = 0;
+  while (mask && !(mask & 1)) {
+    mask >>= 1;
+    ++shift;
+  }
+  return shift;
+}
+
+}  // namespace
+
+unsigned long Connection::showPicture(int width, int height, const std::vector<uint32_t>& pixels) {
+  Display* d = dpy(display_);
+  const int screen = DefaultScreen(d);
+  Visual* visual = DefaultVisual(d, screen);
+  const unsigned depth = static_cast<unsigned>(DefaultDepth(d, screen));
+  const Pixmap pixmap =
+      XCreatePixmap(d, DefaultRootWindow(d), static_cast<unsigned>(width), static_cast<unsigned>(height), depth);
+  XImage* image = XCreateImage(d, visual, depth, ZPixmap, 0, nullptr, static_cast<unsigned>(width),
+                               static_cast<unsigned>(height), 32, 0);
+  image->data = static_cast<char*>(malloc(static_cast<size_t>(image->bytes_per_line) * height));
+  const int rs = shiftOf(visual->red_mask), gs = shiftOf(visual->green_mask), bs = shiftOf(visual->blue_mask);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      const uint32_t p = pixels[static_cast<size_t>(y) * width + x];
+      XPutPixel(image, x, y,
+                (static_cast<unsigned long>((p >> 16) & 0xFF) << rs) |
+                    (static_cast<unsigned long>((p >> 8) & 0xFF) << gs) | (static_cast<unsigned long>(p & 0xFF) << bs));
+    }
+  const GC gc = XCreateGC(d, pixmap, 0, nullptr);
+  XPutImage(d, pixmap, gc, image, 0, 0, 0, 0, static_cast<unsigned>(width), static_cast<unsigned>(height));
+  XFreeGC(d, gc);
+  XDestroyImage(image);
+  XSetWindowAttributes attributes{};
+  attributes.override_redirect = True;
+  attributes.background_pixmap = pixmap;
+  const Window w =
+      XCreateWindow(d, DefaultRootWindow(d), 0, 0, static_cast<unsigned>(width), static_cast<unsigned>(height), 0,
+                    CopyFromParent, InputOutput, CopyFromParent, CWOverrideRedirect | CWBackPixmap, &attributes);
+  XFreePixmap(d, pixmap);
+  XMapRaised(d, w);
+  XSync(d, False);
+  return w;
+}
+
+std::vector<uint32_t> Connection::screenshot(int x, int y, int width, int height) {
+  Display* d = dpy(display_);
+  std::vector<uint32_t> out;
+  XImage* image = XGetImage(d, DefaultRootWindow(d), x, y, static_cast<unsigned>(width), static_cast<unsigned>(height),
+                            AllPlanes, ZPixmap);
+  if (!image) return out;
+  const int rs = shiftOf(image->red_mask), gs = shiftOf(image->green_mask), bs = shiftOf(image->blue_mask);
+  out.resize(static_cast<size_t>(width) * height);
+  for (int j = 0; j < height; ++j)
+    for (int i = 0; i < width; ++i) {
+      const unsigned long p = XGetPixel(image, i, j);
+      out[static_cast<size_t>(j) * width + i] =
+          static_cast<uint32_t>((((p & image->red_mask) >> rs) << 16) | (((p & image->green_mask) >> gs) << 8) |
+                                ((p & image->blue_mask) >> bs));
+    }
+  XDestroyImage(image);
+  return out;
+}
+
+bool Connection::click(int x, int y) {
+#ifdef LM_HAVE_XTEST
+  Display* d = dpy(display_);
+  XTestFakeMotionEvent(d, DefaultScreen(d), x, y, CurrentTime);
+  XSync(d, False);
+  usleep(50000);
+  XTestFakeButtonEvent(d, 1, True, CurrentTime);
+  XTestFakeButtonEvent(d, 1, False, CurrentTime);
+  XSync(d, False);
+  return true;
+#else
+  (void)x;
+  (void)y;
+  return false;
+#endif
+}
 
 }  // namespace x11probe

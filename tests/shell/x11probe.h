@@ -2,6 +2,7 @@
 // A small X11 client for the end-to-end tests: it looks at the windows the
 // screen saver made, makes a window for the preview to draw in, and types
 // keys as a keyboard would.  No X11 types leak out of here.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,15 @@ class Connection {
   // named by its keysym ("Escape", "a").
   void typeKey(unsigned long window, const char* keysym);
   void sync();
+
+  // A borderless window at (0, 0) showing the picture (0xRRGGBB pixels,
+  // rows from the top), above what is there: a stand-in desktop.
+  unsigned long showPicture(int width, int height, const std::vector<uint32_t>& pixels);
+  // What the screen shows in the rectangle, as 0xRRGGBB pixels.
+  std::vector<uint32_t> screenshot(int x, int y, int width, int height);
+  // Moves the pointer to (x, y) and clicks the left button (XTest); false
+  // where XTest is missing.
+  bool click(int x, int y);
 
  private:
   void* display_ = nullptr;
