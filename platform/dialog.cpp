@@ -140,6 +140,11 @@ BOOL KillDialogTimer(HWND dialog, UINT_PTR id) {
   return host->killTimer(dialog, id);
 }
 
+BOOL HasDlgItem(HWND dialog, int id) {
+  LM_HOST_OR(FALSE);
+  return host->hasControl(dialog, id);
+}
+
 BOOL SetDlgItemTextA(HWND dialog, int id, const char* text) {
   LM_HOST_OR(FALSE);
   return host->setText(dialog, id, text ? text : "");

@@ -302,6 +302,8 @@ BOOL PostDialogMessageA(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 UINT_PTR SetDialogTimer(HWND dialog, UINT_PTR id, UINT milliseconds);
 BOOL KillDialogTimer(HWND dialog, UINT_PTR id);
 
+// GetDlgItem(dialog, id) != NULL: whether the dialog has the control.
+BOOL HasDlgItem(HWND dialog, int id);
 BOOL SetDlgItemTextA(HWND dialog, int id, const char* text);
 // Copies at most max - 1 characters and a NUL; returns the characters copied.
 UINT GetDlgItemTextA(HWND dialog, int id, char* buffer, int max);

@@ -101,16 +101,7 @@ INT_PTR everyKindProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
       TabCtrl_InsertItem(dialog, kTabs, 1, "Monitor 2");
       Progress_SetRange(dialog, kProgress, 0, 1000);
       Progress_SetPos(dialog, kProgress, 250);
-      if (lParam == 1) {
-        // A worker reporting progress while the dialog runs.
-        record->worker = std::thread([dialog] {
-          for (int p = 0; p <= 1000; p += 50) {
-            PostDialogMessageA(dialog, WM_APP + 1, static_cast<WPARAM>(p), 0);
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-          }
-          PostDialogMessageA(dialog, WM_APP + 2, 0, 0);
-        });
-      }
+      (void)lParam;
       return TRUE;
     case WM_COMMAND:
       record->commands.emplace_back(LOWORD(wParam), HIWORD(wParam));
@@ -288,6 +279,14 @@ TEST_F(GtkDialogsTest, AWorkerThreadsProgressArrivesWhileTheDialogKeepsDrawing) 
                        return FALSE;
                      }),
                      &draws);
+    // A worker reporting progress while the dialog runs.
+    record->worker = std::thread([d] {
+      for (int p = 0; p <= 1000; p += 50) {
+        PostDialogMessageA(d, WM_APP + 1, static_cast<WPARAM>(p), 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+      PostDialogMessageA(d, WM_APP + 2, 0, 0);
+    });
   };
   EXPECT_EQ(DialogBoxIndirectParamA(0, everyKind(), 0, everyKindProc, 1), 77);
   EXPECT_EQ(record_.progress.load(), 1000);
