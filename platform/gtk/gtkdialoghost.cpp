@@ -38,6 +38,7 @@ struct GtkDialogHost::Dialog {
   GMainLoop* loop = nullptr;
   bool ended = false;
   bool shown = false;
+  bool focusSet = false;  // the procedure chose where the focus starts
   INT_PTR result = 0;
   LONG_PTR userData = 0;
   std::map<int, Control> controls;
@@ -716,6 +717,7 @@ INT_PTR GtkDialogHost::dialogBox(const DialogTemplate& dialog, HWND owner, DLGPR
   d.proc(d.handle, WM_INITDIALOG, 0, param);
   if (!d.ended) {
     gtk_widget_show_all(d.window);
+    if (!d.focusSet) focusFirst(d);
     gtk_window_present(GTK_WINDOW(d.window));
     d.loop = g_main_loop_new(nullptr, FALSE);
     if (!d.ended) g_main_loop_run(d.loop);
@@ -943,8 +945,26 @@ BOOL GtkDialogHost::isVisible(HWND dialog, int id) {
 BOOL GtkDialogHost::setFocus(HWND dialog, int id) {
   Control* c = control(dialog, id);
   if (!c) return FALSE;
+  find(dialog)->focusSet = true;
   gtk_widget_grab_focus(c->widget);
   return TRUE;
+}
+
+void GtkDialogHost::focusFirst(Dialog& d) {
+  // The first control one can set, so that Enter confirms rather than
+  // pressing whatever button comes first; with none, the default button.
+  for (int id : d.order) {
+    const Control& c = d.controls.at(id);
+    const ControlKind kind = c.def->kind;
+    if (kind == ControlKind::pushButton || kind == ControlKind::colorButton || !isInputKind(kind)) continue;
+    if (kind == ControlKind::radioButton && !gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(c.widget))) continue;
+    if (!gtk_widget_get_can_focus(c.widget) || !gtk_widget_is_sensitive(c.widget) || !gtk_widget_is_visible(c.widget))
+      continue;
+    gtk_widget_grab_focus(c.widget);
+    return;
+  }
+  auto it = d.controls.find(defaultButtonOf(d));
+  if (it != d.controls.end() && gtk_widget_is_sensitive(it->second.widget)) gtk_widget_grab_focus(it->second.widget);
 }
 
 BOOL GtkDialogHost::redraw(HWND dialog, int id) {

@@ -121,6 +121,7 @@ class GtkDialogHost : public DialogHost {
   Control* controlOfKind(HWND dialog, int id, ControlKind kind) const;
   GtkWindow* ownerWindow(HWND owner) const;
   void build(Dialog& d);
+  void focusFirst(Dialog& d);
   void runSystemDialog(GtkWidget* window);
 
   std::map<HWND, std::unique_ptr<Dialog>> dialogs_;
