@@ -64,7 +64,8 @@ INSTANTIATE_TEST_SUITE_P(
                       HelpCase{true, true, true, false, true, 2208}, HelpCase{true, true, false, false, true, 2209},
                       HelpCase{true, false, true, true, false, 2201}, HelpCase{true, false, true, false, false, 2202},
                       HelpCase{true, false, false, false, false, 2203}, HelpCase{false, false, true, true, false, 2204},
-                      HelpCase{false, false, true, false, false, 2205}, HelpCase{false, false, false, false, false, 2206}));
+                      HelpCase{false, false, true, false, false, 2205},
+                      HelpCase{false, false, false, false, false, 2206}));
 
 TEST_F(DisplayDialogTest, HelpForAMonitorWithoutHandleIsTheNoAdapterText) {
   rig.addAdapter(0);
@@ -207,8 +208,7 @@ TEST_F(DisplayDialogTest, ConfigureModeOpensTheMenuAndOkSavesEverything) {
   EXPECT_TRUE(testenv::readFile(dir + "/Lumenmere.ini").empty());
   auto storedDisableHardware = []() -> std::optional<DWORD> {
     HKEY key = 0;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Tessolar\\Lumenmere\\Screen 1", 0, KEY_READ, &key) !=
-        ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Tessolar\\Lumenmere\\Screen 1", 0, KEY_READ, &key) != ERROR_SUCCESS)
       return std::nullopt;
     DWORD value = 0, size = sizeof value, type = 0;
     const LONG r = RegQueryValueExA(key, "Disable Hardware", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
