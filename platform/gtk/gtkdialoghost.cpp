@@ -211,7 +211,18 @@ using Binding = GtkDialogHost::Dialog::Binding;
 
 void deliverCommand(Binding* b, WORD notification);
 
-void onClicked(GtkButton*, gpointer data) { deliverCommand(static_cast<Binding*>(data), BN_CLICKED); }
+// A push button reports from the main loop, not from inside whatever
+// pressed it: an accessibility client's "click" arrives inside the bus's
+// dispatch, which a nested dialog opened from the handler would block.
+void onClicked(GtkButton*, gpointer data) {
+  g_idle_add_full(
+      G_PRIORITY_DEFAULT,
+      [](gpointer p) -> gboolean {
+        deliverCommand(static_cast<Binding*>(p), BN_CLICKED);
+        return G_SOURCE_REMOVE;
+      },
+      new Binding(*static_cast<Binding*>(data)), [](gpointer p) { delete static_cast<Binding*>(p); });
+}
 
 void onToggleClicked(GtkButton* button, gpointer data) {
   auto* b = static_cast<Binding*>(data);
