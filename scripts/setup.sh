@@ -13,6 +13,7 @@ packages=(
   libgl1-mesa-dri libegl-mesa0 libegl1 mesa-utils
   xvfb xauth x11-utils
   fonts-dejavu-core librsvg2-common
+  dbus at-spi2-core python3-pyatspi
 )
 
 missing=()

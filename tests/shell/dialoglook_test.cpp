@@ -43,7 +43,8 @@ class DialogLookTest : public ::testing::TestWithParam<Look> {
     Config::resetDirectories();
     Config::setProgramDirectory(dir);
     Config::publish(&config);
-    for (int i = 1; i <= 12; ++i) config.images.fileList.append("/home/user/Pictures/holiday-" + std::to_string(i) + ".jpg");
+    for (int i = 1; i <= 12; ++i)
+      config.images.fileList.append("/home/user/Pictures/holiday-" + std::to_string(i) + ".jpg");
     config.images.dirList.append("/home/user/Pictures");
     config.images.dirList.append("/home/user/Pictures/Summer 2026");
     config.mp3.fileList.append("/home/user/Music/Songs by the sea.mp3");
@@ -113,7 +114,8 @@ TEST_P(DialogLookTest, ReadsWellTabsInOrderAndAnswersEscapeAndEnter) {
       EXPECT_GT(at, last) << look.name << ": control " << id << " comes out of order";
       last = at;
     }
-    const std::string shot = std::string(LM_SCREENSHOT_DIR) + "/dialog-" + std::to_string(t.id) + "-" + look.name + ".png";
+    const std::string shot =
+        std::string(LM_SCREENSHOT_DIR) + "/dialog-" + std::to_string(t.id) + "-" + look.name + ".png";
     std::system(("mkdir -p '" LM_SCREENSHOT_DIR "'"));
     EXPECT_TRUE(host->screenshot(d, shot));
     host->sendKey(d, GDK_KEY_Escape);
