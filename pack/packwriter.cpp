@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -35,17 +36,32 @@ void PackWriter::dropDataFile() {
   dataPath_.clear();
 }
 
+bool PackWriter::report(uint64_t bytes) {
+  if (!progress || progress(bytes)) return true;
+  stopped_ = true;
+  failed_ = true;
+  return false;
+}
+
+void PackWriter::fail(int error) {
+  if (!failed_ && error_ == 0) error_ = error;
+  failed_ = true;
+}
+
 bool PackWriter::begin(const std::string& targetPath, const std::string& dataDirectory) {
   dropDataFile();
   entries_.clear();
   dataLength_ = 0;
   failed_ = false;
+  stopped_ = false;
+  error_ = 0;
   target_.clear();
   if (targetPath.empty() || targetPath.size() > 259) return false;
   target_ = targetPath;
   dataPath_ = dataDirectory.empty() ? std::string(kDataFileName) : platform::joinPath(dataDirectory, kDataFileName);
   data_ = std::fopen(dataPath_.c_str(), "w+b");
   if (!data_) {
+    error_ = errno;
     dataPath_.clear();
     return false;
   }
@@ -54,7 +70,7 @@ bool PackWriter::begin(const std::string& targetPath, const std::string& dataDir
 }
 
 bool PackWriter::add(std::string_view path, const void* data, size_t length) {
-  if (!data_ || entries_.size() >= kMaxEntries) return false;
+  if (!data_ || stopped_ || entries_.size() >= kMaxEntries) return false;
   // A member without a name could never be found again, and one with
   // control characters could forge lines in the logs that print it.
   if (!storableMemberName(platform::fileNamePart(path))) return false;
@@ -74,21 +90,30 @@ bool PackWriter::add(std::string_view path, const void* data, size_t length) {
   e.kind = kKindFile;
   e.offset = static_cast<uint32_t>(dataLength_);
   e.length = static_cast<uint32_t>(length);
-  if (length && std::fwrite(data, 1, length, data_) != length) failed_ = true;
+  if (length && std::fwrite(data, 1, length, data_) != length) fail(errno);
   entries_.push_back(e);
   dataLength_ += length;
-  return true;
+  return report(dataLength_);
 }
 
 bool PackWriter::finish() {
   if (!data_) return false;
-  std::FILE* out = std::fopen(target_.c_str(), "wb");
-  if (!out) {
+  if (failed_) {
     dropDataFile();
     return false;
   }
-  bool ok = !failed_ && writePackHeader(out, 0, entries_);
-  ok = ok && std::fflush(data_) == 0 && std::fseek(data_, 0, SEEK_SET) == 0;
+  std::FILE* out = std::fopen(target_.c_str(), "wb");
+  if (!out) {
+    fail(errno);
+    dropDataFile();
+    return false;
+  }
+  bool ok = writePackHeader(out, 0, entries_);
+  if (!ok) fail(errno);
+  if (ok && (std::fflush(data_) != 0 || std::fseek(data_, 0, SEEK_SET) != 0)) {
+    fail(errno);
+    ok = false;
+  }
   uint64_t copied = 0;
   if (ok) {
     std::unique_ptr<uint8_t[]> block(new uint8_t[kCopyBlock]);
@@ -96,17 +121,31 @@ bool PackWriter::finish() {
       const size_t n = std::fread(block.get(), 1, kCopyBlock, data_);
       if (n == 0) break;
       if (std::fwrite(block.get(), 1, n, out) != n) {
+        fail(errno);
         ok = false;
         break;
       }
       copied += n;
+      if (!report(dataLength_ + copied)) {
+        ok = false;
+        break;
+      }
     }
-    if (std::ferror(data_) || copied != dataLength_) ok = false;
+    if (ok && (std::ferror(data_) || copied != dataLength_)) {
+      fail(EIO);
+      ok = false;
+    }
   }
   dropDataFile();
   const uint64_t total = kHeaderSize + kEntrySize * entries_.size() + dataLength_;
-  ok = ok && writePackHeader(out, static_cast<uint32_t>(total), entries_);
-  ok = (std::fclose(out) == 0) && ok;
+  if (ok && !writePackHeader(out, static_cast<uint32_t>(total), entries_)) {
+    fail(errno);
+    ok = false;
+  }
+  if (std::fclose(out) != 0 && ok) {
+    fail(errno);
+    ok = false;
+  }
   if (!ok) std::remove(target_.c_str());
   return ok;
 }

@@ -4,6 +4,7 @@
 // packing modes.  Every container written here is one the reader finds.
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,13 +42,27 @@ class PackWriter {
   const std::vector<PackEntry>& entries() const { return entries_; }
   const std::string& dataFilePath() const { return dataPath_; }
 
+  // The progress hook: the bytes written so far (the members as they are
+  // added, then the data as finish copies it into the target).  Returning
+  // false stops the writer: add then returns false and finish fails.
+  std::function<bool(uint64_t bytesWritten)> progress;
+  // Whether a write failed or the progress hook stopped the writer, and the
+  // errno of the first failure to create or write a file (0 when none).
+  bool failed() const { return failed_; }
+  bool stopped() const { return stopped_; }
+  int error() const { return error_; }
+
  private:
   void dropDataFile();
+  bool report(uint64_t bytes);
+  void fail(int error);
 
   std::string target_;
   std::string dataPath_;
   std::FILE* data_ = nullptr;
   bool failed_ = false;
+  bool stopped_ = false;
+  int error_ = 0;
   uint64_t dataLength_ = 0;
   std::vector<PackEntry> entries_;
 };

@@ -5,6 +5,7 @@
 // by the caller; this part makes the container and the copy from what it is
 // given, so that the member list and the settings come from one drawing.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,33 @@ constexpr const char* kGreetingMemberName = "greeting.txt";
 // already ends in a container contributes only the bytes in front of it, so
 // that the copy's own container is the one its reader finds.
 uint64_t buildStandalone(const std::string& outputPath, const StandaloneContents& contents);
+
+// What stopped a build.
+enum class StandaloneFailure {
+  none,
+  temporaryFile,      // "newpacktemp!" or "test.pck" could not be made or written
+  programUnreadable,  // the program file could not be read
+  outputNotCreated,   // the output could not be created or put in place
+  diskFull,           // no room left for a file (the disk or the user's quota is full)
+  stopped,            // the progress hook asked to stop
+};
+
+struct StandaloneResult {
+  uint64_t bytes = 0;  // written to the output; 0 unless the copy is whole
+  StandaloneFailure failure = StandaloneFailure::none;
+  int error = 0;     // errno of what failed
+  std::string path;  // the file that failed
+  bool ok() const { return failure == StandaloneFailure::none && bytes > 0; }
+};
+
+// The share of the work done, 0 to 1, reported from the container writer's
+// progress hook and the copy into the output; returning false stops the
+// build (and nothing is left behind).
+using StandaloneProgress = std::function<bool(double fraction)>;
+
+// buildStandalone that says what failed and reports its progress.
+StandaloneResult buildStandaloneReporting(const std::string& outputPath, const StandaloneContents& contents,
+                                          const StandaloneProgress& progress = StandaloneProgress());
 
 // The builder's name carried by a standalone copy's container ("" when none).
 std::string standaloneBuilderName(const Pack& pack);

@@ -13,6 +13,8 @@ packages=(
   libgl1-mesa-dri libegl-mesa0 libegl1 mesa-utils
   xvfb xauth x11-utils
   desktop-file-utils appstream librsvg2-bin man-db dpkg-dev lintian
+  fonts-dejavu-core librsvg2-common
+  dbus at-spi2-core python3-pyatspi
 )
 
 missing=()

@@ -3,11 +3,14 @@
 #include <cstdio>
 
 #include "platform/clock.h"
+#include "platform/gtk/gtkdialoghost.h"
 #include "platform/product.h"
 #include "player/musiccontroller.h"
 #include "player/soundcardoutput.h"
+#include "shell/displaysettingsdialog.h"
 #include "shell/frameclock.h"
 #include "source/config.h"
+#include "source/settingsdialogs.h"
 
 using namespace platform;
 
@@ -54,8 +57,13 @@ HRESULT WaterSaverApp::create(HINSTANCE inst) {
 }
 
 void WaterSaverApp::doConfig() {
-  static constexpr const char* kText = "The settings of this screen saver are not available yet.";
-  MessageBoxA(parentWindow, kText, title.c_str(), MB_OK | MB_ICONINFORMATION);
+  // The settings menu reaches the display settings through the shell.
+  showDisplaySettingsHook = showDisplaySettingsDialog;
+  if (!ensureGtkDialogHost()) {
+    MessageBoxA(parentWindow, "The settings need a graphical display.", title.c_str(), MB_OK | MB_ICONERROR);
+    return;
+  }
+  showSettings(parentWindow, instance);
 }
 
 void WaterSaverApp::readSettings() {

@@ -30,6 +30,8 @@ class Config : public ConfigBase {
 
   void saveBody(std::vector<uint8_t>& out, uint32_t* length) override;
   bool loadBody(const uint8_t* data, size_t available, uint32_t* length) override;
+  // The main settings menu (dialog 147).
+  intptr_t dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
 
   // Fills the tree from the first source that has the settings file; with
   // none the values stay as they are.  Reads `installdir` first (it becomes

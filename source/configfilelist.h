@@ -56,6 +56,8 @@ class ConfigFileList : public ConfigBase {
 
   void saveBody(std::vector<uint8_t>& out, uint32_t* length) override;
   bool loadBody(const uint8_t* data, size_t available, uint32_t* length) override;
+  // The list's dialog: "Image list" (185) or "Mp3 File List" (202).
+  intptr_t dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
 
   // A fresh play list drawn by the play mode, partly at random (platform::rand);
   // none when the list is disabled or the mode is outside 0..8.  Mode 0 is

@@ -21,6 +21,8 @@ class ConfigWater : public ConfigBase {
 
   void saveBody(std::vector<uint8_t>& out, uint32_t* length) override;
   bool loadBody(const uint8_t* data, size_t available, uint32_t* length) override;
+  // The "Water Surface Settings" dialog (146).
+  intptr_t dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
 
   int32_t waterParam0 = 1;
   uint32_t waterFlags = ripple;
