@@ -136,8 +136,10 @@ class Pack {
   // directory inside it), reporting through packHooks().  Returns the bytes
   // written; 0 when no container is open.  Names that could lead outside the
   // target are skipped, symbolic links are never followed, and an
-  // inconsistent directory ends the walk.
-  uint64_t extractTree(const std::string& targetDirectory) const;
+  // inconsistent directory ends the walk.  With `rootName` the root
+  // directory is created under that name instead of its own (the installer
+  // makes it land as the install directory the user chose).
+  uint64_t extractTree(const std::string& targetDirectory, std::string_view rootName = {}) const;
 
   // What was read from the header.
   uint64_t signatureOffset() const { return start_; }

@@ -47,7 +47,8 @@ class TreeExtractor {
   explicit TreeExtractor(const Pack& pack)
       : pack_(pack), entries_(pack.entries()), visited_(entries_.size(), false), block_(new uint8_t[kCopyBlock]) {}
 
-  uint64_t run(int targetFd, const std::string& targetAbs) {
+  uint64_t run(int targetFd, const std::string& targetAbs, std::string_view rootName) {
+    rootName_ = rootName;
     visited_[0] = true;
     return extractDirectory(0, targetFd, targetAbs, 0);
   }
@@ -79,14 +80,15 @@ class TreeExtractor {
   // this directory level wrote, its sub-directories included.
   uint64_t extractDirectory(uint32_t index, int parentFd, const std::string& parentAbs, int depth) {
     const PackEntry& dir = entries_[index];
-    if (!safeName(dir.name)) return 0;
+    const std::string name = index == 0 && !rootName_.empty() ? std::string(rootName_) : std::string(dir.name);
+    if (!safeName(name)) return 0;
     if (depth > kMaxDepth) {
       stop_ = true;
       return 0;
     }
-    const std::string abs = parentAbs + "/" + dir.name;
-    if (!makeDirectory(parentFd, dir.name, abs)) return 0;
-    const int fd = openat(parentFd, dir.name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const std::string abs = parentAbs + "/" + name;
+    if (!makeDirectory(parentFd, name.c_str(), abs)) return 0;
+    const int fd = openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return 0;
 
     uint64_t level = 0;
@@ -161,12 +163,13 @@ class TreeExtractor {
   const std::vector<PackEntry>& entries_;
   std::vector<bool> visited_;
   std::unique_ptr<uint8_t[]> block_;
+  std::string_view rootName_;
   bool stop_ = false;
 };
 
 }  // namespace
 
-uint64_t Pack::extractTree(const std::string& targetDirectory) const {
+uint64_t Pack::extractTree(const std::string& targetDirectory, std::string_view rootName) const {
   if (!isOpen() || entries_.empty()) return 0;
   uint64_t written = 0;
   const std::string target = targetDirectory.empty() ? std::string(".") : targetDirectory;
@@ -176,7 +179,7 @@ uint64_t Pack::extractTree(const std::string& targetDirectory) const {
     std::string abs = realpath(target.c_str(), resolved) ? std::string(resolved) : target;
     if (abs == "/") abs.clear();
     TreeExtractor extractor(*this);
-    written = extractor.run(fd, abs);
+    written = extractor.run(fd, abs, rootName);
     ::close(fd);
   }
   const PackHooks& hooks = packHooks();
