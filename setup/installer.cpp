@@ -62,8 +62,8 @@ bool writeAll(int fd, const void* data, size_t n) {
 bool copyBytes(int from, int out, int64_t count) {
   std::unique_ptr<char[]> block(new char[packformat::kCopyBlock]);
   while (count != 0) {
-    const size_t want = count < 0 ? packformat::kCopyBlock
-                                  : static_cast<size_t>(std::min<int64_t>(count, packformat::kCopyBlock));
+    const size_t want =
+        count < 0 ? packformat::kCopyBlock : static_cast<size_t>(std::min<int64_t>(count, packformat::kCopyBlock));
     const ssize_t n = ::read(from, block.get(), want);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
@@ -128,7 +128,11 @@ void markExecutable(const std::string& path, bool always) {
     if (fd < 0) return;
     const ssize_t n = ::read(fd, head, sizeof head);
     ::close(fd);
-    program = (n == 4 && std::memcmp(head, "\x7f" "ELF", 4) == 0) || (n >= 2 && head[0] == '#' && head[1] == '!');
+    program = (n == 4 && std::memcmp(head,
+                                     "\x7f"
+                                     "ELF",
+                                     4) == 0) ||
+              (n >= 2 && head[0] == '#' && head[1] == '!');
   }
   if (!program) return;
   const mode_t mask = umask(0);
@@ -404,8 +408,8 @@ WorkReport installWorker(const InstallJob& job, ProgressValue& progress, std::st
     report.problems.push_back("this installer carries no files");
   }
   if (extractedFiles < expectedFiles)
-    report.problems.push_back(std::to_string(expectedFiles - extractedFiles) + " of " +
-                              std::to_string(expectedFiles) + " files could not be installed in " + dir);
+    report.problems.push_back(std::to_string(expectedFiles - extractedFiles) + " of " + std::to_string(expectedFiles) +
+                              " files could not be installed in " + dir);
   // What the extraction wrote: programs get their executable bits.
   {
     const std::string_view added = std::string_view(log.text()).substr(logBefore);
@@ -485,8 +489,7 @@ WorkReport installWorker(const InstallJob& job, ProgressValue& progress, std::st
     report.problems.push_back("could not write the uninstaller " + uninstaller);
 
   // 9. The default screen saver.
-  if (params.makeDefault && !scrPath.empty() &&
-      !makeDefaultScreensaver(title, scrPath, job.places.lockerConfiguration))
+  if (params.makeDefault && !scrPath.empty() && !makeDefaultScreensaver(title, scrPath, job.places.lockerConfiguration))
     report.problems.push_back("could not make " + title + " the default screen saver");
 
   // 10. Finished.
@@ -515,8 +518,8 @@ WorkReport replayLog(std::string_view logText, const Places& places, ProgressVal
     // A directory that still holds something stays, as it should; a file
     // that can't go is worth saying.
     if (r == Removal::failed)
-      report.problems.push_back(std::string("could not remove ") + (directory ? "the directory " : "") + a.path +
-                                ": " + std::strerror(error));
+      report.problems.push_back(std::string("could not remove ") + (directory ? "the directory " : "") + a.path + ": " +
+                                std::strerror(error));
     ++done;
     if (progress) progress->report(static_cast<double>(done) / static_cast<double>(actions.size()));
   }

@@ -24,8 +24,8 @@ struct Places {
   std::string screensaverDirectory;  // receives <title>.scr
   std::string startMenuPrograms;     // the start-menu group <title> is made in here
   std::string desktopDirectory;
-  std::string temporaryBase;         // the second stage's private directory is made in here
-  std::string lockerConfiguration;   // xscreensaver's settings file
+  std::string temporaryBase;        // the second stage's private directory is made in here
+  std::string lockerConfiguration;  // xscreensaver's settings file
 };
 
 // The places for the running user (root: the system-wide ones), from the

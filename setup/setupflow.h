@@ -17,8 +17,8 @@ struct SetupOptions {
   std::optional<std::string> target;  // --target DIR
   bool noDefault = false;             // --no-default
   bool help = false;
-  std::string commandLine;            // the other arguments, joined by blanks
-  std::string error;                  // a switch that isn't one
+  std::string commandLine;  // the other arguments, joined by blanks
+  std::string error;        // a switch that isn't one
 };
 SetupOptions parseSetupOptions(int argc, const char* const* argv);
 extern const char* const kSetupUsage;

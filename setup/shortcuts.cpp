@@ -185,9 +185,7 @@ bool readWhole(const std::string& path, std::string& out) {
 
 }  // namespace
 
-bool usableLinkName(std::string_view name) {
-  return usableTitle(name) && name.size() <= 200;
-}
+bool usableLinkName(std::string_view name) { return usableTitle(name) && name.size() <= 200; }
 
 std::string desktopEntryText(const Shortcut& s, std::string_view installDir) {
   std::string target = s.target;
@@ -260,8 +258,7 @@ bool makeDefaultScreensaver(std::string_view name, const std::string& scrPath, c
   std::string config;
   if (!lockerConfig.empty() && readWhole(lockerConfig, config)) {
     const std::string updated = lockerConfigWithSaver(config, name, scrPath);
-    if (platform::writeFileAtomically(lockerConfig, updated.data(), updated.size()))
-      any = true;
+    if (platform::writeFileAtomically(lockerConfig, updated.data(), updated.size())) any = true;
   }
   return any;
 }
