@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include "pack/pack.h"
@@ -146,9 +146,9 @@ TEST_F(InstallTest, InstallsTheTreeShortcutsRegistryAndUninstaller) {
   EXPECT_EQ(lastProgress_, 110);
   EXPECT_EQ(dir, base_ + "/games/Lumenmere");
 
-  EXPECT_EQ(listTree(dir), (std::vector<std::string>{"Lumenmere.exe", "Try Lumenmere.desktop", "Uninstall.exe",
-                                                       "boat.tga", "docs", "docs/empty", "docs/readme.txt",
-                                                       "installparam.txt", "license.txt"}));
+  EXPECT_EQ(listTree(dir),
+            (std::vector<std::string>{"Lumenmere.exe", "Try Lumenmere.desktop", "Uninstall.exe", "boat.tga", "docs",
+                                      "docs/empty", "docs/readme.txt", "installparam.txt", "license.txt"}));
   EXPECT_EQ(testenv::readFile(dir + "/boat.tga"), std::string(300000, 'b'));
   // Programs are executable; other files are not.
   EXPECT_EQ(access((dir + "/Lumenmere.exe").c_str(), X_OK), 0);
@@ -222,7 +222,8 @@ TEST_F(InstallTest, UninstallerLayout) {
 }
 
 TEST_F(InstallTest, UninstallRemovesExactlyWhatWasInstalled) {
-  const std::string xscreensaver = "mode:\t\trandom\nselected:\t1\nprograms:\t\\\n  maze -root \\n\\\n  rocks -root \\n\\\n\n";
+  const std::string xscreensaver =
+      "mode:\t\trandom\nselected:\t1\nprograms:\t\\\n  maze -root \\n\\\n  rocks -root \\n\\\n\n";
   testenv::writeFile(places_.lockerConfiguration, xscreensaver);
   fs::create_directories(base_ + "/games");  // was there before
   std::string dir;
@@ -247,8 +248,8 @@ TEST_F(InstallTest, UninstallRemovesExactlyWhatWasInstalled) {
 
   // The filled directory stays with the user's file, and so do the
   // directories above it; everything else is gone.
-  EXPECT_EQ(listTree(base_ + "/games"), (std::vector<std::string>{"Lumenmere", "Lumenmere/docs",
-                                                                    "Lumenmere/docs/mine.txt"}));
+  EXPECT_EQ(listTree(base_ + "/games"),
+            (std::vector<std::string>{"Lumenmere", "Lumenmere/docs", "Lumenmere/docs/mine.txt"}));
   EXPECT_EQ(listTree(base_ + "/home"), (std::vector<std::string>{".xscreensaver", "Desktop"}));
   EXPECT_EQ(testenv::readFile(places_.lockerConfiguration).find("Lumenmere"), std::string::npos);
   // Ours was selected: the locker goes back to picking at random.
@@ -360,8 +361,8 @@ TEST_F(InstallTest, HostileContainerInstallsNothingOutsideTheTarget) {
   EXPECT_FALSE(r.ok());  // files were refused, and that is said
   EXPECT_EQ(testenv::readFile(outside + "/evil"), "untouched");
   EXPECT_EQ(listTree(outside), std::vector<std::string>{"evil"});
-  EXPECT_EQ(listTree(target), (std::vector<std::string>{"Lumenmere", "Lumenmere/Uninstall.exe", "Lumenmere/evil",
-                                                          "Lumenmere/good"}));
+  EXPECT_EQ(listTree(target),
+            (std::vector<std::string>{"Lumenmere", "Lumenmere/Uninstall.exe", "Lumenmere/evil", "Lumenmere/good"}));
   EXPECT_FALSE(exists(base_ + "/deep/escaped"));
   EXPECT_FALSE(exists("/abs"));
   EXPECT_EQ(testenv::readFile(target + "/Lumenmere/good"), "GOOD");
@@ -419,8 +420,7 @@ TEST_F(InstallTest, PackDataModePacksThePackDirectory) {
 TEST(ShortcutTest, DesktopEntryQuotesWhatItMust) {
   Shortcut s{"bin\\my tool.exe", "Tool", "50% \"fun\"", " /s \"two words\" 100%"};
   const std::string text = desktopEntryText(s, "/opt/My Games/T");
-  EXPECT_NE(text.find("Exec=\"/opt/My Games/T/bin/my tool.exe\" /s \"two words\" 100%%\n"), std::string::npos)
-      << text;
+  EXPECT_NE(text.find("Exec=\"/opt/My Games/T/bin/my tool.exe\" /s \"two words\" 100%%\n"), std::string::npos) << text;
   EXPECT_NE(text.find("Path=/opt/My Games/T\n"), std::string::npos);
   EXPECT_NE(text.find("Comment=50% \"fun\"\n"), std::string::npos);
   Shortcut b{"a$b.exe", "B", "", ""};
