@@ -171,7 +171,9 @@ int runSetup(const SetupOptions& options, SetupUi& ui) {
       ui.showBackground(caption);
       std::string licence;
       if (own.findMember("license.txt") >= 0) own.load("license.txt", licence);
-      if (!ui.chooseInstall(params, licence, proposedInstallDirectory(*params.title, places))) return 0;
+      if (options.noDefault) params.makeDefault = false;
+      const std::string proposed = options.target ? *options.target : proposedInstallDirectory(*params.title, places);
+      if (!ui.chooseInstall(params, licence, proposed)) return 0;
       InstallJob job;
       job.params = &params;
       job.pack = &own;
