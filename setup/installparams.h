@@ -76,8 +76,9 @@ struct InstallParams {
   std::string startCommand;  // kept, never used
   std::optional<std::string> requirements;
   bool screensaver = false;
-  bool makeDefault = false;  // "setscreensaver:", overridden by the install page
-  bool desktopIcon = true;   // the install page's check boxes; stored only
+  bool makeDefault = false;     // "setscreensaver:", overridden by the install page
+  bool noDefaultAsked = false;  // --no-default: the page's box starts unticked
+  bool desktopIcon = true;      // the install page's check boxes; stored only
   bool startMenu = true;
   std::string parameterText;
   // The own container carries "install.log": this program is an uninstaller.

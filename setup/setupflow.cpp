@@ -171,7 +171,10 @@ int runSetup(const SetupOptions& options, SetupUi& ui) {
       ui.showBackground(caption);
       std::string licence;
       if (own.findMember("license.txt") >= 0) own.load("license.txt", licence);
-      if (options.noDefault) params.makeDefault = false;
+      if (options.noDefault) {
+        params.makeDefault = false;
+        params.noDefaultAsked = true;
+      }
       const std::string proposed = options.target ? *options.target : proposedInstallDirectory(*params.title, places);
       if (!ui.chooseInstall(params, licence, proposed)) return 0;
       InstallJob job;
