@@ -54,6 +54,3 @@ void runWithProgress(ProgressValue& value, const std::function<void()>& work,
 
 // The whole program: start-up, then the mode.  Returns the exit status.
 int runSetup(const SetupOptions& options, SetupUi& ui);
-
-// main(): the options, the pages or the unattended mode, runSetup.
-int setupMain(int argc, char** argv);

@@ -267,3 +267,54 @@ TEST(SetupEndToEndTest, UninstallerWithoutItsKeywordDoesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// The pages on the X display, driven through the accessibility interface
+// as a user would: licence -> I agree -> Next -> the folder -> Install ->
+// Finish.  Pictures of each page land in build/screenshots/setup.
+TEST(SetupPagesTest, InstallThroughThePagesByAccessibility) {
+  if (!std::getenv("DISPLAY")) LM_SKIP_UNLESS_REQUIRED(testenv::Need::display, "no X display (run under xvfb-run)");
+  if (access("/usr/bin/dbus-run-session", X_OK) != 0 ||
+      std::system("/usr/bin/python3 -c 'import pyatspi' 2>/dev/null") != 0)
+    LM_SKIP_UNLESS_REQUIRED(testenv::Need::display, "no AT-SPI tools (dbus-run-session, python3-pyatspi)");
+  DisplayLock lock;
+  const std::string root = testenv::freshDir("pages");
+  const std::string home = root + "/home";
+  fs::create_directories(home + "/Desktop");
+  const std::string shots = std::string(LM_SCREENSHOT_DIR) + "/setup";
+  fs::create_directories(shots);
+  const Env env = {{"HOME", home},
+                   {"XDG_CONFIG_HOME", home + "/.config"},
+                   {"XDG_DATA_HOME", home + "/.local/share"},
+                   {"XDG_CACHE_HOME", root + "/cache"},
+                   {"LUMENMERE_REGISTRY", root + "/registry.reg"},
+                   {"LUMENMERE_INSTALL_SCOPE", "user"},
+                   {"LUMENMERE_SYSTEM_ROOT", root + "/system"},
+                   {"LUMENMERE_SETUP_SCREENSHOTS", shots},
+                   {"TMPDIR", root + "/tmp"}};
+  fs::create_directories(root + "/tmp");
+  Child driver({"/usr/bin/dbus-run-session", "--", "/usr/bin/python3", LM_PAGES_SCRIPT, LM_INSTALLER_PATH,
+                root + "/games", shots},
+               env, root, testenv::freshDir("driver"));
+  ASSERT_TRUE(driver.wait(180)) << driver.out();
+  ASSERT_EQ(driver.exitCode(), 0) << driver.out() << driver.err();
+  EXPECT_NE(driver.out().find("drive_pages: done"), std::string::npos) << driver.out();
+
+  // Installed as the pages said: the folder typed, the desktop icon, the
+  // default screen saver.
+  const std::string dir = root + "/games/Lumenmere";
+  EXPECT_EQ(access((dir + "/Uninstall.exe").c_str(), X_OK), 0);
+  EXPECT_EQ(access((dir + "/Lumenmere.exe").c_str(), X_OK), 0);
+  EXPECT_TRUE(fs::exists(home + "/Desktop/Lumenmere.desktop"));
+  EXPECT_NE(testenv::readFile(root + "/registry.reg").find("SCRNSAVE.EXE"), std::string::npos);
+  for (const char* page : {"page-102.png", "page-103.png", "page-104.png"})
+    EXPECT_TRUE(fs::exists(shots + "/" + page)) << page;
+
+  Child uninstall({dir + "/Uninstall.exe", "--unattended", "/uninstall"}, env, root, testenv::freshDir("run"));
+  ASSERT_TRUE(uninstall.wait(60));
+  EXPECT_EQ(uninstall.exitCode(), 0) << uninstall.err();
+  EXPECT_FALSE(fs::exists(dir));
+}
+
+}  // namespace
