@@ -12,6 +12,7 @@ packages=(
   libsdl2-dev libepoxy-dev libgtk-3-dev libjpeg62-turbo-dev libx11-dev libxtst-dev
   libgl1-mesa-dri libegl-mesa0 libegl1 mesa-utils
   xvfb xauth x11-utils
+  fonts-dejavu-core librsvg2-common
   strace desktop-file-utils
   at-spi2-core python3-pyatspi python3-gi gir1.2-gtk-3.0 dbus
 )
