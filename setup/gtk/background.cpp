@@ -48,7 +48,7 @@ gboolean onDraw(GtkWidget* widget, cairo_t* cr, gpointer data) {
   GdkRectangle screen{0, 0, gtk_widget_get_allocated_width(widget), gtk_widget_get_allocated_height(widget)};
   if (GdkDisplay* display = gtk_widget_get_display(widget)) {
     if (GdkMonitor* monitor = gdk_display_get_primary_monitor(display) ? gdk_display_get_primary_monitor(display)
-                                                                      : gdk_display_get_monitor(display, 0))
+                                                                       : gdk_display_get_monitor(display, 0))
       gdk_monitor_get_geometry(monitor, &screen);
   }
   paintBackground(cr, std::max(screen.width, gtk_widget_get_allocated_width(widget)), screen.height, impl->caption);
