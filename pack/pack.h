@@ -156,12 +156,14 @@ class Pack {
   // directory inside it), reporting through packHooks().  Returns the bytes
   // written; 0 when no container is open.  Names that could lead outside the
   // target are skipped, symbolic links are never followed, and an
-  // inconsistent directory ends the walk.
+  // inconsistent directory ends the walk.  With `rootName` the root
+  // directory is created under that name instead of its own (the installer
+  // makes it land as the install directory the user chose).
   // Each file is written under a temporary name in its directory and renamed
   // into place, so an existing name (a hard link to a file elsewhere
   // included) is replaced, never written through.
-  uint64_t extractTree(const std::string& targetDirectory) const;
-  TreeExtraction extractTreeReporting(const std::string& targetDirectory) const;
+  uint64_t extractTree(const std::string& targetDirectory, std::string_view rootName = {}) const;
+  TreeExtraction extractTreeReporting(const std::string& targetDirectory, std::string_view rootName = {}) const;
 
   // What was read from the header.
   uint64_t signatureOffset() const { return start_; }

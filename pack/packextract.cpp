@@ -72,7 +72,8 @@ class TreeExtractor {
   explicit TreeExtractor(const Pack& pack)
       : pack_(pack), entries_(pack.entries()), visited_(entries_.size(), false), block_(new uint8_t[kCopyBlock]) {}
 
-  TreeExtraction run(int targetFd, const std::string& targetAbs) {
+  TreeExtraction run(int targetFd, const std::string& targetAbs, std::string_view rootName) {
+    rootName_ = rootName;
     visited_[0] = true;
     TreeExtraction result;
     result.written = extractDirectory(0, targetFd, targetAbs, 0);
@@ -123,22 +124,23 @@ class TreeExtractor {
   // this directory level wrote, its sub-directories included.
   uint64_t extractDirectory(uint32_t index, int parentFd, const std::string& parentAbs, int depth) {
     const PackEntry& dir = entries_[index];
-    if (!safeName(dir.name)) {
-      refuse(parentAbs, dir.name, "unsafe directory name refused, with everything in it");
+    const std::string name = index == 0 && !rootName_.empty() ? std::string(rootName_) : std::string(dir.name);
+    if (!safeName(name)) {
+      refuse(parentAbs, name.c_str(), "unsafe directory name refused, with everything in it");
       return 0;
     }
     if (depth > kMaxDepth) {
       stopWalk(parentAbs, "directories nested too deep");
       return 0;
     }
-    const std::string abs = parentAbs + "/" + dir.name;
-    if (!makeDirectory(parentFd, dir.name, abs)) {
-      refuse(parentAbs, dir.name, "no directory can be made here (something else has that name)");
+    const std::string abs = parentAbs + "/" + name;
+    if (!makeDirectory(parentFd, name.c_str(), abs)) {
+      refuse(parentAbs, name.c_str(), "no directory can be made here (something else has that name)");
       return 0;
     }
-    const int fd = openat(parentFd, dir.name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
-      refuse(parentAbs, dir.name, "the directory cannot be opened");
+      refuse(parentAbs, name.c_str(), "the directory cannot be opened");
       return 0;
     }
 
@@ -243,17 +245,18 @@ class TreeExtractor {
   const std::vector<PackEntry>& entries_;
   std::vector<bool> visited_;
   std::unique_ptr<uint8_t[]> block_;
+  std::string_view rootName_;
   bool stop_ = false;
   uint32_t notExtracted_ = 0;
 };
 
 }  // namespace
 
-uint64_t Pack::extractTree(const std::string& targetDirectory) const {
-  return extractTreeReporting(targetDirectory).written;
+uint64_t Pack::extractTree(const std::string& targetDirectory, std::string_view rootName) const {
+  return extractTreeReporting(targetDirectory, rootName).written;
 }
 
-TreeExtraction Pack::extractTreeReporting(const std::string& targetDirectory) const {
+TreeExtraction Pack::extractTreeReporting(const std::string& targetDirectory, std::string_view rootName) const {
   TreeExtraction result;
   if (!isOpen() || entries_.empty()) return result;
   const std::string target = targetDirectory.empty() ? std::string(".") : targetDirectory;
@@ -264,7 +267,7 @@ TreeExtraction Pack::extractTreeReporting(const std::string& targetDirectory) co
     std::string abs = realpath(target.c_str(), resolved) ? std::string(resolved) : target;
     if (abs == "/") abs.clear();
     TreeExtractor extractor(*this);
-    result = extractor.run(fd, abs);
+    result = extractor.run(fd, abs, rootName);
     ::close(fd);
   } else {
     result.targetMissing = true;

@@ -14,7 +14,8 @@ packages=(
   xvfb xauth x11-utils
   desktop-file-utils appstream librsvg2-bin man-db dpkg-dev lintian
   fonts-dejavu-core librsvg2-common
-  dbus at-spi2-core python3-pyatspi
+  dbus at-spi2-core python3-pyatspi python3-gi gir1.2-gtk-3.0
+  strace
 )
 
 missing=()

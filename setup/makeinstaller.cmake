@@ -1,0 +1,37 @@
+# Lays out the product in a staging directory beside a copy of setup, packs
+# it with `setup --unattended /pack` and keeps the result as OUT.
+#   SETUP SAVER BIN STAGE LICENSE VERSION OUT
+set(title Lumenmere)
+file(REMOVE_RECURSE ${STAGE})
+file(MAKE_DIRECTORY ${STAGE}/${title})
+file(COPY ${SETUP} DESTINATION ${STAGE})
+get_filename_component(setup_name ${SETUP} NAME)
+
+file(COPY_FILE ${SAVER} ${STAGE}/${title}/${title}.exe)
+# The boat picture is made by the build beside the screen saver.
+if(EXISTS ${BIN}/boat.tga)
+  file(COPY_FILE ${BIN}/boat.tga ${STAGE}/${title}/boat.tga)
+else()
+  message(STATUS "installer: no ${BIN}/boat.tga yet; the installer carries no boat picture")
+endif()
+file(COPY_FILE ${LICENSE} ${STAGE}/${title}/license.txt)
+
+# The parameter file, with CR LF line ends.  The work shortcut tries the
+# saver, the start menu opens its settings, the desktop icon starts it.
+set(params
+  "Title:${title}"
+  "version:${VERSION}"
+  "screensaver:1"
+  "setscreensaver:1"
+  "workshortcut:$%appexe%$Try %Title%$Show %Title% in a window$ /t$"
+  "startmenu:$%appexe%$%Title% settings$Settings of the %Title% screen saver$ /c$"
+  "desktopicon:$%appexe%$%app%$Start %Title%$ /s$")
+string(REPLACE ";" "\r\n" text "${params}")
+file(WRITE ${STAGE}/${title}/installparam.txt "${text}\r\n")
+
+execute_process(COMMAND ${STAGE}/${setup_name} --unattended /pack
+  WORKING_DIRECTORY ${STAGE} RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0 OR NOT EXISTS ${STAGE}/test.exe)
+  message(FATAL_ERROR "installer: packing failed (${rc})")
+endif()
+file(RENAME ${STAGE}/test.exe ${OUT})
