@@ -186,7 +186,9 @@ TEST(EndToEnd, PreviewDrawsInsideTheGivenWindow) {
 
 TEST(EndToEnd, HeadlessRunEndsCleanlyOnSigterm) {
   Program program({"/s"}, environment("offscreen"));
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  // Long enough for the first frames of water on a busy software renderer
+  // (a sanitizer build draws its first frame in about a second).
+  std::this_thread::sleep_for(std::chrono::milliseconds(4000));
   ASSERT_FALSE(program.waitForEnd(0)) << program.errors();
   program.terminate();
   ASSERT_TRUE(program.waitForEnd(30)) << program.errors();
