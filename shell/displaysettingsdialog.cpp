@@ -115,7 +115,7 @@ AdapterInfo* adapterOf(SaverApp& app, uint32_t monitor) {
 
 const DeviceKind* currentKind(const AdapterInfo& adapter) {
   return adapter.currentDeviceKind < adapter.deviceKindCount ? &adapter.deviceKinds[adapter.currentDeviceKind]
-                                                            : nullptr;
+                                                             : nullptr;
 }
 
 void enableModeControls(HWND dialog, bool enable) {
@@ -156,7 +156,8 @@ void fillMonitorPage(SaverApp& app, HWND dialog, bool multi) {
     const std::string entry = GetDlgItemString(dialog, kModeEntry);
     for (uint32_t i = 0; i < kind->modeCount; ++i) {
       const ModeInfo& mode = kind->modes[i];
-      const int at = ComboBox_AddString(dialog, kModeList, fill(entry, {long(mode.width), long(mode.height), long(bitsOf(mode.format))}).c_str());
+      const int at = ComboBox_AddString(
+          dialog, kModeList, fill(entry, {long(mode.width), long(mode.height), long(bitsOf(mode.format))}).c_str());
       ComboBox_SetItemData(dialog, kModeList, at, static_cast<LPARAM>(i));
       if (mode.width == adapter->modeWidth && mode.height == adapter->modeHeight &&
           static_cast<DWORD>(mode.format) == adapter->modeFormat && selected == 0)

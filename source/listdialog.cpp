@@ -65,8 +65,9 @@ void moveEntry(HWND dialog, int listBox, StringList& list, int from, int to) {
 // The rows of the paths that a list refused, for the message that says so.
 void refuseLongPaths(HWND dialog, const std::vector<std::string>& refused) {
   if (refused.empty()) return;
-  std::string text = refused.size() == 1 ? "This path is too long for the list (at most 259 characters) and was not added:"
-                                         : "These paths are too long for the list (at most 259 characters each) and were not added:";
+  std::string text = refused.size() == 1
+                         ? "This path is too long for the list (at most 259 characters) and was not added:"
+                         : "These paths are too long for the list (at most 259 characters each) and were not added:";
   for (size_t i = 0; i < refused.size() && i < 5; ++i) text += "\n" + refused[i];
   if (refused.size() > 5) text += "\n... and " + std::to_string(refused.size() - 5) + " more";
   DialogMessageBoxA(dialog, text.c_str(), product::kName, MB_OK | MB_ICONWARNING);
@@ -139,7 +140,8 @@ intptr_t ConfigFileList::dialogProc(HWND dialog, UINT message, WPARAM wParam, LP
           request.lpstrFile = names.get();
           request.nMaxFile = kOpenBufferSize;
           request.lpstrTitle = "Open File";
-          request.Flags = OFN_ALLOWMULTISELECT | OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
+          request.Flags =
+              OFN_ALLOWMULTISELECT | OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
           request.lpstrDefExt = "MP*";
           if (!GetOpenFileNameA(&request)) {
             if (CommDlgExtendedError() == FNERR_BUFFERTOOSMALL)
@@ -189,7 +191,8 @@ intptr_t ConfigFileList::dialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         case 1088: {  // Top
           const std::vector<int> selected = ListBox_GetSelItems(dialog, editedBox, kMaxSelection);
           for (size_t k = 0; k < selected.size(); ++k)
-            if (selected[k] > static_cast<int>(k)) moveEntry(dialog, editedBox, edited, selected[k], static_cast<int>(k));
+            if (selected[k] > static_cast<int>(k))
+              moveEntry(dialog, editedBox, edited, selected[k], static_cast<int>(k));
           return TRUE;
         }
         case 1089: {  // Up
@@ -205,7 +208,8 @@ intptr_t ConfigFileList::dialogProc(HWND dialog, UINT message, WPARAM wParam, LP
           const int n = static_cast<int>(selected.size());
           for (int k = n - 1; k >= 0; --k)
             if (selected[static_cast<size_t>(k)] != count - (n - k))  // not in the block packed at the bottom
-              moveEntry(dialog, editedBox, edited, selected[static_cast<size_t>(k)], selected[static_cast<size_t>(k)] + 1);
+              moveEntry(dialog, editedBox, edited, selected[static_cast<size_t>(k)],
+                        selected[static_cast<size_t>(k)] + 1);
           return TRUE;
         }
         case 1091:    // Bottom

@@ -208,7 +208,9 @@ std::string standaloneFailureText(const StandaloneResult& r) {
       text = "The disk is full: " + r.path + " could not be written whole" + why + ".";
       break;
     case StandaloneFailure::temporaryFile: text = "A temporary file could not be made: " + r.path + why + "."; break;
-    case StandaloneFailure::programUnreadable: text = "The program file could not be read: " + r.path + why + "."; break;
+    case StandaloneFailure::programUnreadable:
+      text = "The program file could not be read: " + r.path + why + ".";
+      break;
     case StandaloneFailure::stopped: text = "The copy was not built."; break;
     case StandaloneFailure::none: text = "Nothing was written."; return text;
   }

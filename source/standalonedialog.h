@@ -18,9 +18,8 @@ INT_PTR showStandaloneBuilder(HWND owner, HINSTANCE instance, HICON icon);
 
 // What builds the copy (tests put their own here; by default the real
 // builder with the running program and the user's name).
-using StandaloneBuilder = std::function<StandaloneResult(const std::string& outputPath,
-                                                         const StandaloneSettings& prepared,
-                                                         const StandaloneProgress& progress)>;
+using StandaloneBuilder = std::function<StandaloneResult(
+    const std::string& outputPath, const StandaloneSettings& prepared, const StandaloneProgress& progress)>;
 StandaloneBuilder& standaloneBuilder();
 
 // The message a failed build shows.

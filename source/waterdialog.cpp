@@ -13,9 +13,8 @@ struct FlagBox {
   uint32_t bit;
 };
 constexpr FlagBox kFlagBoxes[] = {
-    {1032, ConfigWater::ripple},           {1038, ConfigWater::waterDrop},
-    {1034, ConfigWater::boat},             {1033, ConfigWater::waterRandomColor},
-    {1024, ConfigWater::specular},         {1027, ConfigWater::specularRandomColor},
+    {1032, ConfigWater::ripple},           {1038, ConfigWater::waterDrop}, {1034, ConfigWater::boat},
+    {1033, ConfigWater::waterRandomColor}, {1024, ConfigWater::specular},  {1027, ConfigWater::specularRandomColor},
 };
 
 constexpr int kSpecularColourButton = 1028;

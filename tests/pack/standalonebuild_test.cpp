@@ -96,7 +96,8 @@ TEST_F(StandaloneBuildTest, SaysWhatCouldNotBeWritten) {
 TEST_F(StandaloneBuildTest, NoRoomForTheFileLeavesNoHalfCopy) {
   // Files may grow to 1 MB here: the container (1.2 MB of pictures) can't.
   testenv::writeFile(dir + "/copy.exe", "an older copy");
-  struct sigaction ignore {}, previous {};
+  struct sigaction ignore {
+  }, previous{};
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGXFSZ, &ignore, &previous);
   rlimit old{};

@@ -6,7 +6,9 @@
 #include <deque>
 
 #include "platform/draw2d.h"
+#include "platform/testing/scripteddialogs.h"
 #include "shellrig.h"
+#include "source/settingsdialogs.h"
 
 using namespace shelltest;
 using platform::ScriptedDirect3D8;
@@ -241,18 +243,18 @@ TEST(SaverWindows, ScreenLockerWindowHostsOneUnit) {
   EXPECT_EQ(app->renders, 5u);
 }
 
-TEST(SaverWindows, ConfigureModeSaysSettingsAreNotAvailableYet) {
+TEST(SaverWindows, ConfigureModeOpensTheSettingsMenu) {
   Rig rig;
   rig.addAdapter(0);
+  platform::ScriptedDialogHost dialogs;
+  platform::ScopedDialogHost dialogsGuard(dialogs);
+  dialogs.onDialog(kSettingsMenu, [](platform::ScriptedDialog& d) { d.pressEscape(); });
   auto app = rig.makeApp("/c:5678");
   app->create(0);
   EXPECT_EQ(app->parentWindow, 5678u);
-  testing::internal::CaptureStderr();
   EXPECT_EQ(app->run(), 0);
-  testing::internal::GetCapturedStderr();
-  ASSERT_EQ(rig.ws.messageBoxes.size(), 1u);
-  EXPECT_NE(rig.ws.messageBoxes[0].text.find("not available yet"), std::string::npos);
-  EXPECT_EQ(rig.ws.messageBoxes[0].caption, "Rillglass");
+  EXPECT_EQ(dialogs.opened, std::vector<int>{kSettingsMenu});
+  EXPECT_TRUE(rig.ws.messageBoxes.empty());
 
   // An error from start-up is shown instead.
   Rig bare;

@@ -156,16 +156,15 @@ TEST_P(ListMoves, MoveTheSelectionOfTheEditedList) {
 
 INSTANTIATE_TEST_SUITE_P(
     Examples, ListMoves,
-    ::testing::Values(
-        MoveCase{"UpAtTheTopMovesNothing", 1089, {0, 1}, {"a", "b", "c", "d", "e"}, {0, 1}},
-        MoveCase{"UpMovesEachOnePlace", 1089, {2, 4}, {"a", "c", "b", "e", "d"}, {1, 3}},
-        MoveCase{"TopKeepsTheOrder", 1088, {3, 4}, {"d", "e", "a", "b", "c"}, {0, 1}},
-        MoveCase{"TopThreeAndFive", 1088, {2, 4}, {"c", "e", "a", "b", "d"}, {0, 1}},
-        MoveCase{"DownMovesEachOnePlace", 1090, {1, 3}, {"a", "c", "b", "e", "d"}, {2, 4}},
-        MoveCase{"DownAtTheBottomMovesNothing", 1090, {3, 4}, {"a", "b", "c", "d", "e"}, {3, 4}},
-        MoveCase{"BottomKeepsTheOrder", 1091, {0, 2}, {"b", "d", "e", "a", "c"}, {3, 4}},
-        MoveCase{"RemoveTwoOfFive", 1096, {1, 3}, {"a", "c", "e"}, {}},
-        MoveCase{"RemoveAll", 1097, {1}, {}, {}}),
+    ::testing::Values(MoveCase{"UpAtTheTopMovesNothing", 1089, {0, 1}, {"a", "b", "c", "d", "e"}, {0, 1}},
+                      MoveCase{"UpMovesEachOnePlace", 1089, {2, 4}, {"a", "c", "b", "e", "d"}, {1, 3}},
+                      MoveCase{"TopKeepsTheOrder", 1088, {3, 4}, {"d", "e", "a", "b", "c"}, {0, 1}},
+                      MoveCase{"TopThreeAndFive", 1088, {2, 4}, {"c", "e", "a", "b", "d"}, {0, 1}},
+                      MoveCase{"DownMovesEachOnePlace", 1090, {1, 3}, {"a", "c", "b", "e", "d"}, {2, 4}},
+                      MoveCase{"DownAtTheBottomMovesNothing", 1090, {3, 4}, {"a", "b", "c", "d", "e"}, {3, 4}},
+                      MoveCase{"BottomKeepsTheOrder", 1091, {0, 2}, {"b", "d", "e", "a", "c"}, {3, 4}},
+                      MoveCase{"RemoveTwoOfFive", 1096, {1, 3}, {"a", "c", "e"}, {}},
+                      MoveCase{"RemoveAll", 1097, {1}, {}, {}}),
     [](const ::testing::TestParamInfo<MoveCase>& param) { return std::string(param.param.name); });
 
 TEST_F(ListDialogTest, TopWithRowsThreeAndFiveOfSeven) {
@@ -200,7 +199,8 @@ TEST_F(ListDialogTest, MovesActOnTheDirectoryListWhenItIsEdited) {
 TEST_F(ListDialogTest, AddsSeveralFilesFromOneDirectory) {
   images.fileList.append("/old.jpg");
   images.editDirectories = 1;  // files go to the file list whichever list is edited
-  host.openAnswers.push_back(std::vector<std::string>{"/home/u/pics/a.jpg", "/home/u/pics/b.JPG", "/home/u/pics/c.bmp"});
+  host.openAnswers.push_back(
+      std::vector<std::string>{"/home/u/pics/a.jpg", "/home/u/pics/b.JPG", "/home/u/pics/c.bmp"});
   host.onDialog(kImageListDialog, [](ScriptedDialog& d) {
     d.click(1095);
     EXPECT_EQ(d.control(kFiles).rowTexts(),

@@ -333,8 +333,9 @@ TEST_F(BuilderDialogTest, BuildsARealCopyAndRefusesAPlaceThatCantBeWritten) {
     EXPECT_TRUE(d.waitUntil([&] { return d.ended(); }));
   });
   ASSERT_EQ(host.messageBoxes.size(), 2u);
-  EXPECT_EQ(host.messageBoxes[0].text, "The file could not be created: " + dir +
-                                           "/no-such-folder/copy.exe (No such file or directory).\nNothing was written.");
+  EXPECT_EQ(host.messageBoxes[0].text,
+            "The file could not be created: " + dir +
+                "/no-such-folder/copy.exe (No such file or directory).\nNothing was written.");
   EXPECT_EQ(host.messageBoxes[1].text, "Created successfully");
   Pack copy;
   ASSERT_GT(copy.open(dir + "/copy.exe"), 0);

@@ -129,14 +129,14 @@ TEST_F(WaterDialogTest, ACancelledColourChooserLeavesTheColour) {
   EXPECT_NE(first.owner, 0u);
   EXPECT_TRUE(first.hadCustomColors);
   EXPECT_EQ(host.colorRequests[1].initial, 0xFFFFFFu);  // the default water colour, less its top byte
-  EXPECT_EQ(customColours()[5], RGB(9, 9, 9));         // kept for the process
+  EXPECT_EQ(customColours()[5], RGB(9, 9, 9));          // kept for the process
   EXPECT_EQ(water.waterColor, RGB(7, 7, 7));
 }
 
 TEST_F(WaterDialogTest, TrackbarsNeverShowAPositionOutsideTheirRange) {
   water.surfaceSize = 60;
-  water.specularPower = 0;       // below 1..100
-  water.animationSpeed = 1000;   // above
+  water.specularPower = 0;      // below 1..100
+  water.animationSpeed = 1000;  // above
   host.onDialog(kWaterDialog, [](ScriptedDialog& d) {
     EXPECT_EQ(d.control(1016).position, 60);  // the left end
     EXPECT_EQ(d.control(1031).position, 1);
