@@ -8,7 +8,6 @@
 
 namespace {
 
-
 namespace Style = ControlStyle;
 
 // ---- templates ------------------------------------------------------------------

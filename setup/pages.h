@@ -44,5 +44,6 @@ void registerSetupPages();
 
 // The installer's SetupUi over the dialog host in use; `showBackground`
 // shows the full-screen background (none in tests).
-std::unique_ptr<SetupUi> makeDialogUi(std::function<void(const std::string&)> showBackground,
-                                      std::chrono::milliseconds finishPause = std::chrono::milliseconds(kFinishPauseMs));
+std::unique_ptr<SetupUi> makeDialogUi(
+    std::function<void(const std::string&)> showBackground,
+    std::chrono::milliseconds finishPause = std::chrono::milliseconds(kFinishPauseMs));

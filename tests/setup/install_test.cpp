@@ -314,6 +314,40 @@ TEST_F(InstallTest, UncheckedBoxesMakeNoDesktopIconAndNoStartMenuGroup) {
   removeInstallRegistry("Lumenmere");
 }
 
+TEST_F(InstallTest, AChosenLeafInAnotherLetterCaseIsWhereTheFilesGo) {
+  std::string dir;
+  ASSERT_TRUE(install(base_ + "/games/LUMENMERE", &dir).ok());
+  EXPECT_EQ(dir, base_ + "/games/LUMENMERE");
+  EXPECT_TRUE(exists(dir + "/boat.tga"));
+  EXPECT_TRUE(exists(dir + "/Uninstall.exe"));
+  EXPECT_FALSE(exists(base_ + "/games/Lumenmere"));
+  removeInstallRegistry("Lumenmere");
+}
+
+TEST_F(InstallTest, ParametersComeOnlyFromTheProgramsOwnContainer) {
+  // A log lying in the current directory must not make a plain program an
+  // uninstaller of whatever it names.
+  const std::string cwd = platform::currentDirectory();
+  const std::string dir = testenv::freshDir("stray");
+  ASSERT_TRUE(platform::setCurrentDirectory(dir));
+  testenv::writeFile("install.log", "Title:Lumenmere\r\nversion:1\r\nCopyfile:/precious\r\n");
+  testenv::writeFile("installparam.txt", "Title:Stray\r\n");
+  Pack none;
+  InstallParams p;
+  EXPECT_FALSE(p.load(none));
+  EXPECT_FALSE(p.uninstaller);
+  EXPECT_FALSE(p.title.has_value());
+  ASSERT_TRUE(platform::setCurrentDirectory(cwd));
+}
+
+TEST_F(InstallTest, AnUnusableTitleNeverRemovesTheMakersKey) {
+  writeInstallRegistry("Other", "Other 1", 1, "/x/Other");
+  for (const char* bad : {"", "..", "a\\b"}) removeInstallRegistry(bad);
+  EXPECT_TRUE(keyExists(HKEY_CURRENT_USER, "Software\\Tessolar\\Other"));
+  removeInstallRegistry("Other");
+  EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, "Software\\Tessolar\\Other"));
+}
+
 TEST_F(InstallTest, HostileContainerInstallsNothingOutsideTheTarget) {
   using packtest::RawEntry;
   // Root "Lumenmere" (1 file, 1 directory) holding "..", "/abs", "a/b",
