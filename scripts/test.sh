@@ -19,7 +19,7 @@ case "$mode" in
   tsan) build="$here/build-tsan"; cmake_args=(-DLM_WERROR=ON -DLM_SANITIZE=thread -DLM_BUILD_BENCH=OFF)
         # The rendering and X11 tests are left out: the races ThreadSanitizer
         # reports there are inside Mesa's, Xlib's and GTK's own threads.
-        labels=(-L 'player|platform' -E '^(RenderTest|SdlWindowsTest|X11Test|DesktopTest|GtkDialogsTest)[.]')
+        labels=(-L 'player|platform' -E '^(RenderTest|SdlWindowsTest|X11[A-Za-z]*Test|DesktopTest|GtkDialogsTest)[.]')
         export LM_TARGETS="test_player test_platform" ;;
 esac
 

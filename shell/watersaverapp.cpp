@@ -112,7 +112,7 @@ HRESULT WaterSaverApp::initDeviceObjects() {
       if (musicStarter)
         music_ = musicStarter(songs.data());
       else
-        music_.reset(MusicController::startMusic(songs.data()));
+        music_ = MusicController::startMusic(songs.data());
     }
   }
   return S_OK;
