@@ -1,5 +1,7 @@
 #include "tests/common/testenv.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -73,6 +75,15 @@ bool writeFile(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   return static_cast<bool>(out);
+}
+
+DisplayLock::DisplayLock() {
+  fd_ = open(LM_BINARY_DIR "/tests/shell/.x11-end-to-end.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd_ >= 0) flock(fd_, LOCK_EX);
+}
+
+DisplayLock::~DisplayLock() {
+  if (fd_ >= 0) close(fd_);
 }
 
 bool required(Need need) {

@@ -23,6 +23,20 @@ std::string sharedDataDir();
 std::string readFile(const std::string& path);
 bool writeFile(const std::string& path, const std::string& bytes);
 
+// Holds the X display, for as long as it lives, against the other test
+// programs that need it to themselves (keyboard focus, screenshots): they
+// take the same lock file.
+class DisplayLock {
+ public:
+  DisplayLock();
+  ~DisplayLock();
+  DisplayLock(const DisplayLock&) = delete;
+  DisplayLock& operator=(const DisplayLock&) = delete;
+
+ private:
+  int fd_ = -1;
+};
+
 // What a test may find missing.  A developer's run skips such a test; a run
 // that requires the facility (CI sets LM_REQUIRE_DISPLAY=1 for the X display
 // and the renderer, LM_REQUIRE_SHARED_DATA=1 for ../shared) fails it instead,

@@ -178,6 +178,10 @@ void pressKey(GtkWidget* window, guint keyval) {
 
 class GtkDialogsTest : public ::testing::Test {
  protected:
+  // Tab order and keys need the keyboard focus: no other test's window may
+  // take it meanwhile.
+  testenv::DisplayLock displayLock;
+
   void SetUp() override {
     const char* display = std::getenv("DISPLAY");
     if (!display || !*display) LM_SKIP_UNLESS_REQUIRED(testenv::Need::display, "no X display");

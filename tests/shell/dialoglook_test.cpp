@@ -32,6 +32,9 @@ INT_PTR displayProc(HWND d, UINT m, WPARAM w, LPARAM l) { return displaySettings
 
 class DialogLookTest : public ::testing::TestWithParam<Look> {
  protected:
+  // Tab order and keys need the keyboard focus: no other test's window may
+  // take it meanwhile.
+  testenv::DisplayLock displayLock;
   void SetUp() override {
     const char* display = std::getenv("DISPLAY");
     if (!display || !*display) LM_SKIP_UNLESS_REQUIRED(testenv::Need::display, "no X display");
