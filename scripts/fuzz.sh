@@ -32,7 +32,12 @@ run() {
   if ! env "$@" "$build/fuzz/$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
        -artifact_prefix="$work/" -print_final_stats=1 "$work" "${seeds[@]}"; then
     echo "fuzz: $target ${*:+($*) }FAILED; crash inputs:" >&2
-    ls -1 "$work"/crash-* "$work"/leak-* "$work"/timeout-* 2>/dev/null >&2 || true
+    # Each input that failed, in hex, so that a CI log is enough to replay it.
+    for f in "$work"/crash-* "$work"/leak-* "$work"/timeout-* "$work"/oom-*; do
+      [ -f "$f" ] || continue
+      echo "$f ($(stat -c %s "$f") bytes):" >&2
+      od -An -tx1 -v "$f" | head -64 >&2
+    done
     status=1
   fi
 }

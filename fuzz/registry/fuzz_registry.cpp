@@ -24,8 +24,10 @@ namespace {
 void collectKeys(const RegistryDocument& doc, const std::string& path, std::vector<std::string>& out, int depth) {
   if (depth > 64 || out.size() > 256) return;
   for (const std::string& name : doc.subKeys(path)) {
-    out.push_back(path + "\\" + name);
-    collectKeys(doc, out.back(), out, depth + 1);
+    // A copy: pushing below may move the vector's strings.
+    const std::string key = path + "\\" + name;
+    out.push_back(key);
+    collectKeys(doc, key, out, depth + 1);
   }
 }
 
