@@ -69,4 +69,12 @@ std::optional<DesktopPicture> captureX11Desktop() {
   return result;
 }
 
+unsigned long x11RootWindow() {
+  Display* display = XOpenDisplay(nullptr);
+  if (!display) return 0;
+  const Window root = DefaultRootWindow(display);
+  XCloseDisplay(display);
+  return root;
+}
+
 }  // namespace platform

@@ -28,4 +28,7 @@ DesktopSource setDesktopSource(DesktopSource source);
 // The X11 root window itself, whatever source is installed.
 std::optional<DesktopPicture> captureX11Desktop();
 
+// The id of the X11 root window of the default screen; 0 without a display.
+unsigned long x11RootWindow();
+
 }  // namespace platform

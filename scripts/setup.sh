@@ -11,7 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsdl2-dev libepoxy-dev libgtk-3-dev libjpeg62-turbo-dev libpng-dev libx11-dev libxtst-dev
   libgl1-mesa-dri libegl-mesa0 libegl1 mesa-utils
-  xvfb xauth x11-utils
+  xvfb xauth x11-utils x11-apps xscreensaver
   desktop-file-utils appstream librsvg2-bin man-db dpkg-dev lintian
   fonts-dejavu-core librsvg2-common
   dbus at-spi2-core python3-pyatspi python3-gi gir1.2-gtk-3.0

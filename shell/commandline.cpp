@@ -16,6 +16,52 @@ std::string_view word(const char* p) {
   return std::string_view(p, static_cast<size_t>(end - p));
 }
 
+// The X screen-saver hacks' words, with one dash or two: "-root",
+// "--window-id".  `w` starts at the first dash.
+bool isHackWord(std::string_view w, std::string_view name) {
+  if (w.starts_with("--"))
+    w.remove_prefix(2);
+  else if (w.starts_with("-"))
+    w.remove_prefix(1);
+  else
+    return false;
+  return w == name;
+}
+
+// The words of `line` that are hack options go into `options`; the other
+// words are returned as they stood, one space apart.
+std::string takeHackOptions(const char* line, HackOptions& options) {
+  struct Option {
+    const char* name;
+    std::optional<bool> HackOptions::*field;
+    bool value;
+  };
+  static constexpr Option kOptions[] = {
+      {"boat", &HackOptions::boat, true},   {"no-boat", &HackOptions::boat, false},
+      {"drops", &HackOptions::drops, true}, {"no-drops", &HackOptions::drops, false},
+      {"music", &HackOptions::music, true}, {"no-music", &HackOptions::music, false},
+  };
+  std::string rest;
+  for (const char* p = line; *p;) {
+    if (isSpace(*p)) {
+      ++p;
+      continue;
+    }
+    const std::string_view w = word(p);
+    p += w.size();
+    bool taken = false;
+    for (const Option& option : kOptions) {
+      if (!isHackWord(w, option.name)) continue;
+      options.*option.field = option.value;
+      taken = true;
+    }
+    if (taken) continue;
+    if (!rest.empty()) rest += ' ';
+    rest += w;
+  }
+  return rest;
+}
+
 bool isHelpSwitch(std::string_view w) { return w == "--help" || w == "-h" || w == "-H" || w == "/?" || w == "-?"; }
 
 int hexValue(char c) {
@@ -32,7 +78,7 @@ void readWindowHandle(const char* p, CommandLine& out) {
   while (*q && !std::isdigit(static_cast<unsigned char>(*q))) ++q;
   if (!*q) {
     // No number at all: text where the id belongs is an invalid id.
-    while (*p == ':' || isSpace(*p)) ++p;
+    while (*p == ':' || *p == '=' || isSpace(*p)) ++p;
     out.windowText = std::string(word(p));
     out.windowInvalid = !out.windowText.empty();
     return;
@@ -75,6 +121,11 @@ CommandLine readCommandLine(const char* commandLine, const std::string& moduleFi
     if (*p == ' ') ++p;
   }
 
+  // The locker's options come out of the line wherever they stand; the
+  // rest is read as the line with only its switch.
+  const std::string rest = takeHackOptions(p, out.options);
+  p = rest.c_str();
+
   while (*p && *p != '/' && *p != '-') ++p;
   if (!*p) {
     // No switch: a ".scr" file was opened to be configured; anything else
@@ -90,6 +141,24 @@ CommandLine readCommandLine(const char* commandLine, const std::string& moduleFi
   if (isHelpSwitch(word(p))) {
     out.help = true;
     out.mode = RunMode::configure;
+    return out;
+  }
+
+  // The switch word, up to a space or to the '=' of "--window-id=ID".
+  std::string_view hackWord = word(p);
+  hackWord = hackWord.substr(0, hackWord.find('='));
+  if (isHackWord(hackWord, "root")) {
+    out.mode = RunMode::full;
+    out.root = true;
+    return out;
+  }
+  if (isHackWord(hackWord, "window-id")) {
+    out.mode = RunMode::preview;
+    readWindowHandle(p + hackWord.size(), out);
+    return out;
+  }
+  if (isHackWord(hackWord, "window")) {
+    out.mode = RunMode::test;
     return out;
   }
 
@@ -120,7 +189,7 @@ RunMode parseCommandLine(const char* commandLine, const std::string& moduleFileN
 }
 
 const char* usageText() {
-  return "usage: aquaveil [SWITCH]\n"
+  return "usage: aquaveil [SWITCH] [OPTION...]\n"
          "  /s          the screen saver on every monitor (in $XSCREENSAVER_WINDOW when set)\n"
          "  /t          a test run in a window; only Escape ends it\n"
          "  /p ID       a preview drawn inside window ID (decimal, or hexadecimal as 0x...)\n"
@@ -128,6 +197,15 @@ const char* usageText() {
          "  /a          change the screen-saver password\n"
          "  /?, -h, --help\n"
          "              this text\n"
+         "As an X screen-saver hack (one dash or two):\n"
+         "  --root      the screen saver in $XSCREENSAVER_WINDOW, else on the root window\n"
+         "  --window-id ID\n"
+         "              as /p ID\n"
+         "  --window    as /t\n"
+         "Options, anywhere on the line, for this run whatever the settings say:\n"
+         "  --boat, --no-boat        the boat on or off\n"
+         "  --drops, --no-drops      the random drops on or off\n"
+         "  --music, --no-music      the music on or off\n"
          "Switches may start with '/' or '-'.  Without one the program runs the test\n"
          "mode (the settings when its file name ends in .scr).  SIGTERM or Ctrl-C ends\n"
          "a run cleanly.\n";

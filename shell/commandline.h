@@ -1,5 +1,6 @@
 #pragma once
 // The run modes of the screen saver and the grammar of its command line.
+#include <optional>
 #include <string>
 
 #include "platform/wintypes.h"
@@ -12,6 +13,15 @@ enum class RunMode : int32_t {
   passwordChange = 4,  // the system password-change dialog
 };
 
+// The options a screen locker's settings page may add to the line (one dash
+// or two, anywhere after the program name): each overrides the settings file
+// for this run only; an option not given leaves the settings as they are.
+struct HackOptions {
+  std::optional<bool> boat;   // --boat / --no-boat
+  std::optional<bool> drops;  // --drops / --no-drops: the random drops
+  std::optional<bool> music;  // --music / --no-music: the MP3 play list
+};
+
 // What a command line says.
 struct CommandLine {
   RunMode mode = RunMode::configure;
@@ -19,10 +29,15 @@ struct CommandLine {
   std::string windowText;      // the window id as written; "" when none
   bool windowInvalid = false;  // text stood where the id belongs, but no usable number
   bool help = false;           // --help, -h or /?: print the usage text
+  bool root = false;           // -root: with no locker window, the full mode draws on the root window
+  HackOptions options;
 };
 
 // Reads `commandLine` (program name first).  The window handle follows the
 // switch: decimal, or hexadecimal after "0x" (the form X tools print).
+// Beside the one-letter switches, the words X screen-saver hacks take:
+// -root (the full mode), -window-id ID (the preview into window ID) and
+// -window (the test mode), each also with two dashes.
 // `moduleFileName` is the program's own file, whose extension decides the
 // mode when the line carries no switch (".scr" configures, anything else
 // is the test mode).

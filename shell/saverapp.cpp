@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/desktop.h"
+
 using namespace platform;
 
 namespace {
@@ -88,7 +90,10 @@ HRESULT SaverApp::create(HINSTANCE inst) {
   parentWindow = line.parentWindow;
   windowIdText = line.windowText;
   windowIdInvalid = line.windowInvalid;
+  hackOptions = line.options;
   hostWindow = mode == RunMode::full ? hostWindowFromEnvironment() : 0;
+  // A hack started with -root and no locker window draws on the desktop.
+  if (line.root && !hostWindow) hostWindow = static_cast<HWND>(x11RootWindow());
 
   enumMonitors();
 

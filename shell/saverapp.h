@@ -187,6 +187,8 @@ class SaverApp {
   // usable number (for the messages that name it).
   std::string windowIdText;
   bool windowIdInvalid = false;
+  // The screen locker's options for this run (see readSettings).
+  HackOptions hackOptions;
   HWND mainWindow = 0;
   bool errorMode = false;
   HRESULT errorCode = S_OK;

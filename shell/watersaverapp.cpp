@@ -67,6 +67,19 @@ void WaterSaverApp::doConfig() {
 }
 
 void WaterSaverApp::readSettings() {
+  // What the screen locker's settings page chose overrides the settings
+  // file for this run.  Only the saver modes take them: the settings
+  // dialogs save what they show.
+  if (mode == RunMode::preview || mode == RunMode::full || mode == RunMode::test) {
+    Config& config = Config::ensureInstance();
+    auto setFlag = [&](const std::optional<bool>& on, uint32_t bit) {
+      if (on) config.water.waterFlags = *on ? (config.water.waterFlags | bit) : (config.water.waterFlags & ~bit);
+    };
+    setFlag(hackOptions.boat, ConfigWater::boat);
+    setFlag(hackOptions.drops, ConfigWater::waterDrop);
+    if (hackOptions.music) config.mp3.listEnabled = *hackOptions.music ? 1 : 0;
+  }
+
   HKEY key = 0;
   if (RegCreateKeyExA(HKEY_CURRENT_USER, Config::kProductKey, &key) != ERROR_SUCCESS) return;
   loadDisplaySettings(key);

@@ -55,6 +55,11 @@ out="$(appstreamcli validate --no-net --strict "$prefix/share/metainfo/com.tesso
 grep -q "version=\"$version\"" "$prefix/share/metainfo/com.tessolar.lumenmere.metainfo.xml" || fail "metainfo version"
 xmllint_out="$(python3 -c 'import sys, xml.dom.minidom; xml.dom.minidom.parse(sys.argv[1])' \
   "$prefix/share/xscreensaver/config/lumenmere.xml" 2>&1)" || fail "lumenmere.xml is not well-formed: $xmllint_out"
+# Every switch the locker's settings page may add is one the program takes.
+usage="$("$prefix/bin/aquaveil" --help 2>&1)"
+for arg in $(grep -o 'arg\(-set\|-unset\)\?="[^"]*"' "$prefix/share/xscreensaver/config/lumenmere.xml" | cut -d'"' -f2); do
+  grep -q -- "$arg\b" <<<"$usage" || fail "lumenmere.xml offers $arg, which aquaveil --help does not name"
+done
 
 for page in "$prefix"/share/man/man*/*.gz; do
   warnings="$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$page" 2>&1 >/dev/null)"

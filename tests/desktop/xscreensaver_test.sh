@@ -125,9 +125,31 @@ for i in $(seq 100); do [ -z "$(hack_pids)" ] && { gone=$i; break; }; sleep 0.1;
 grep -qi 'crash\|signal 11\|core dumped' "$work/home/xscreensaver.log" && fail "xscreensaver reports: $(grep -i 'crash\|signal' "$work/home/xscreensaver.log")"
 as_user xscreensaver-command -exit >/dev/null 2>&1
 
+# start_program NAME COMMAND...: a program run by hand as the user, in the
+# background.  runuser stands
+# between this script and the program, so the program's own exit status is
+# written to a file, and signals go to the program itself.
+start_program() {
+  local name="$1"
+  shift
+  rm -f "$work/home/$name.status"
+  as_user sh -c '"$@"; echo $? >"$HOME/'"$name"'.status"' sh "$@" >"$work/$name.log" 2>&1 &
+  pids+=($!)
+}
+program_running() { [ -n "$(hack_pids)" ] && [ ! -f "$work/home/$1.status" ]; }
+# end_program NAME: SIGTERM must end the program cleanly (status 0).
+end_program() {
+  local name="$1" status=""
+  pkill -TERM -u "$user" -x aquaveil
+  for _ in $(seq 50); do [ -f "$work/home/$name.status" ] && { status="$(cat "$work/home/$name.status")"; break; }; sleep 0.1; done
+  [ "$status" = 0 ] || fail "$name: the program did not end cleanly on SIGTERM (status ${status:-still running})"
+  pkill -KILL -u "$user" -x aquaveil 2>/dev/null
+}
+
 # -window-id: into a window this test made.
 as_user xmessage -geometry 480x360+40+40 -name lumenmere-host -buttons '' ' ' >/dev/null 2>&1 &
-pids+=($!)
+xmessage=$!
+pids+=($xmessage)
 host=""
 for _ in $(seq 50); do
   host="$(xwininfo -display "$display" -name lumenmere-host 2>/dev/null | awk '/Window id:/ {print $4}')"
@@ -136,22 +158,33 @@ for _ in $(seq 50); do
 done
 [ -n "$host" ] || fail "no host window"
 if [ -n "$host" ]; then
-  as_user "$work/bin/aquaveil" -window-id "$host" >"$work/window-id.log" 2>&1 &
-  preview=$!
-  pids+=($preview)
+  start_program window-id "$work/bin/aquaveil" -window-id "$host"
   sleep 6
   xwd -display "$display" -root -silent >"$work/window.xwd"
   python3 "$here/xshot.py" png "$work/window.xwd" "$out/xscreensaver-window-id.png"
   geometry="$(xwininfo -display "$display" -id "$host" | awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4} /Width:/ {w=$2} /Height:/ {h=$2} END {print x, y, w, h}')"
   lit="$(python3 "$here/xshot.py" stats "$work/window.xwd" $geometry)"
   echo "-window-id $host: the window ($geometry) is ${lit} lit"
-  kill -0 "$preview" 2>/dev/null || fail "the program drawing into the window ended early: $(cat "$work/window-id.log")"
+  program_running window-id || fail "the program drawing into the window ended early: $(cat "$work/window-id.log")"
   python3 -c "import sys; sys.exit(0 if float('$lit') > 0.5 else 1)" || fail "nothing drawn into the window"
-  kill -TERM "$preview"
-  status=""
-  for _ in $(seq 50); do kill -0 "$preview" 2>/dev/null || { wait "$preview"; status=$?; break; }; sleep 0.1; done
-  [ "$status" = 0 ] || fail "the program did not end cleanly on SIGTERM (status ${status:-still running})"
+  end_program window-id
 fi
+pkill -u "$user" -x xmessage 2>/dev/null
+sleep 0.5
+
+# -root with no locker window: on the desktop itself, the root window.
+start_program root env -u XSCREENSAVER_WINDOW "$work/bin/aquaveil" -root --no-boat
+sleep 12
+xwd -display "$display" -root -silent >"$work/root.xwd" || fail "no screenshot of the root window"
+python3 "$here/xshot.py" png "$work/root.xwd" "$out/xscreensaver-root.png"
+lit="$(python3 "$here/xshot.py" stats "$work/root.xwd")"
+match="$(python3 "$here/xshot.py" match "$work/root.xwd" "$work/quarters.ppm" 0 0 1024 768)"
+echo "-root: the screen is ${lit} lit, ${match} like the picture"
+program_running root || fail "the program drawing on the root window ended early: $(cat "$work/root.log")"
+python3 -c "import sys; sys.exit(0 if float('$lit') > 0.5 else 1)" || fail "nothing drawn on the root window"
+python3 -c "import sys; sys.exit(0 if float('$match') > 0.25 else 1)" ||
+  fail "the root window does not show the configured picture (${match} alike)"
+end_program root
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed; screenshots in $out" >&2

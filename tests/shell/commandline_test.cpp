@@ -97,6 +97,7 @@ TEST(CommandLine, HexadecimalIdsHelpAndInvalidIds) {
     const char* text;
     bool invalid;
     bool help;
+    bool root = false;
   } cases[] = {
       {"aquaveil /p 0x50d", RunMode::preview, 0x50d, "0x50d", false, false},
       {"aquaveil /p:0X50D", RunMode::preview, 0x50d, "0X50D", false, false},
@@ -110,6 +111,19 @@ TEST(CommandLine, HexadecimalIdsHelpAndInvalidIds) {
       {"aquaveil -h", RunMode::configure, 0, "", false, true},
       {"aquaveil /?", RunMode::configure, 0, "", false, true},
       {"aquaveil /h", RunMode::full, 0, "", false, false},  // only the usual help words
+      // The words of X screen-saver hacks, with one dash or two.
+      {"aquaveil -root", RunMode::full, 0, "", false, false, true},
+      {"aquaveil --root", RunMode::full, 0, "", false, false, true},
+      {"aquaveil -r", RunMode::full, 0, "", false, false, false},
+      {"aquaveil --rooted", RunMode::full, 0, "", false, false, false},
+      {"aquaveil -window-id 0x2a00007", RunMode::preview, 0x2a00007, "0x2a00007", false, false},
+      {"aquaveil --window-id 44040199", RunMode::preview, 44040199, "44040199", false, false},
+      {"aquaveil --window-id=0x51", RunMode::preview, 0x51, "0x51", false, false},
+      {"aquaveil -window-id", RunMode::preview, 0, "", false, false},
+      {"aquaveil --window-id=desk", RunMode::preview, 0, "desk", true, false},
+      {"aquaveil -window", RunMode::test, 0, "", false, false},
+      {"aquaveil --window 12", RunMode::test, 0, "", false, false},
+      {"aquaveil -windowed", RunMode::full, 0, "", false, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
@@ -119,8 +133,39 @@ TEST(CommandLine, HexadecimalIdsHelpAndInvalidIds) {
     EXPECT_EQ(line.windowText, c.text);
     EXPECT_EQ(line.windowInvalid, c.invalid);
     EXPECT_EQ(line.help, c.help);
+    EXPECT_EQ(line.root, c.root);
   }
   EXPECT_NE(std::string(usageText()).find("/p ID"), std::string::npos);
+}
+
+// A locker's options stand anywhere on the line and leave the switch as it
+// would be read without them.
+TEST(CommandLine, LockerOptionsAnywhereOnTheLine) {
+  struct Case {
+    const char* line;
+    RunMode mode;
+    HWND parent;
+    bool root;
+    std::optional<bool> boat, drops, music;
+  } cases[] = {
+      {"aquaveil --root", RunMode::full, 0, true, {}, {}, {}},
+      {"aquaveil --no-boat --root --no-music", RunMode::full, 0, true, false, {}, false},
+      {"aquaveil -drops -window-id 0x40 -boat", RunMode::preview, 0x40, false, true, true, {}},
+      {"aquaveil /p --no-drops 77", RunMode::preview, 77, false, {}, false, {}},
+      {"aquaveil --music", RunMode::test, 0, false, {}, {}, true},
+      {"aquaveil --boat --no-boat /s", RunMode::full, 0, false, false, {}, {}},
+      {"aquaveil --boats", RunMode::full, 0, false, {}, {}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    const CommandLine line = readCommandLine(c.line, "/bin/aquaveil");
+    EXPECT_EQ(line.mode, c.mode);
+    EXPECT_EQ(line.parentWindow, c.parent);
+    EXPECT_EQ(line.root, c.root);
+    EXPECT_EQ(line.options.boat, c.boat);
+    EXPECT_EQ(line.options.drops, c.drops);
+    EXPECT_EQ(line.options.music, c.music);
+  }
 }
 
 TEST(Strings, EveryTextOfTheTable) {

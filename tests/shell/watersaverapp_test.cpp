@@ -298,6 +298,49 @@ TEST_F(WaterApplication, MusicStartsOnceWithTheListAndTheFirstWindow) {
   }
 }
 
+// The options a screen locker adds to the line override the settings for a
+// saver run (the scene is made with them, the music follows them) and are
+// never taken by the settings dialogs, which would save them.
+TEST_F(WaterApplication, LockerOptionsOverrideTheSettingsOnlyWhileSaving) {
+  struct Case {
+    const char* switches;
+    uint32_t flagsBefore;
+    int musicBefore;
+    uint32_t flagsAfter;
+    int musicAfter;
+  } cases[] = {
+      {"/t", ConfigWater::ripple | ConfigWater::boat, 1, ConfigWater::ripple | ConfigWater::boat, 1},
+      {"--root --no-boat --no-music", ConfigWater::ripple | ConfigWater::boat, 1, ConfigWater::ripple, 0},
+      {"--no-drops -window", ConfigWater::ripple | ConfigWater::waterDrop, 0, ConfigWater::ripple, 0},
+      {"-window --boat --drops --music", ConfigWater::ripple, 0,
+       ConfigWater::ripple | ConfigWater::boat | ConfigWater::waterDrop, 1},
+      {"/c --no-boat --music", ConfigWater::ripple | ConfigWater::boat, 0, ConfigWater::ripple | ConfigWater::boat, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.switches);
+    Rig local;
+    local.addAdapter(0);
+    config.water.waterFlags = c.flagsBefore;
+    config.mp3.clearLists();
+    config.mp3.fileList.append("/music/one.mp3");
+    config.mp3.playMode = ConfigFileList::kFileList;
+    config.mp3.listEnabled = c.musicBefore;
+    auto app = makeApp(c.switches);
+    // The window a locker lends its hack (-root draws there).
+    local.ws.foreignWindows[0x5000] = RECT{0, 0, 640, 480};
+    setenv("XSCREENSAVER_WINDOW", "0x5000", 1);
+    app->create(0);
+    unsetenv("XSCREENSAVER_WINDOW");
+    EXPECT_EQ(config.water.waterFlags, c.flagsAfter);
+    EXPECT_EQ(config.mp3.listEnabled, c.musicAfter);
+    if (app->mode == RunMode::configure) continue;
+    app->startDevices();
+    ASSERT_NE(app->currentScene(), nullptr);
+    EXPECT_EQ(app->currentScene()->settings().waterFlags, c.flagsAfter);
+    EXPECT_EQ(app->songLists.size(), c.musicAfter ? 1u : 0u);
+  }
+}
+
 TEST_F(WaterApplication, EachMonitorsWaterHasItsShape) {
   rig.ws.setMonitors({RECT{0, 0, 1024, 768}, RECT{1024, 0, 1824, 600}});
   rig.addAdapter(0);
