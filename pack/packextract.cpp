@@ -51,6 +51,20 @@ bool safeName(std::string_view name) {
   return storableMemberName(name) && name != "." && name != ".." && name.find_first_of("/\\") == std::string_view::npos;
 }
 
+// A new file beside `name` under a name no one else uses.
+int createTemporary(int dirFd, const char* name, std::string& temp) {
+  static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temp = std::string(".") + name + ".part-";
+    uint32_t r = static_cast<uint32_t>(std::rand()) ^ (static_cast<uint32_t>(getpid()) << 8) ^
+                 static_cast<uint32_t>(attempt * 2654435761u);
+    for (int i = 0; i < 6; ++i, r /= 36) temp += letters[r % 36];
+    const int fd = openat(dirFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
 bool writeAll(int fd, const uint8_t* p, size_t n) {
   while (n > 0) {
     ssize_t w = ::write(fd, p, n);
@@ -227,20 +241,6 @@ class TreeExtractor {
     return done;
   }
 
-  // A new file beside `name` under a name no one else uses.
-  static int createTemporary(int dirFd, const char* name, std::string& temp) {
-    static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      temp = std::string(".") + name + ".part-";
-      uint32_t r = static_cast<uint32_t>(std::rand()) ^ (static_cast<uint32_t>(getpid()) << 8) ^
-                   static_cast<uint32_t>(attempt * 2654435761u);
-      for (int i = 0; i < 6; ++i, r /= 36) temp += letters[r % 36];
-      const int fd = openat(dirFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-      if (fd >= 0 || errno != EEXIST) return fd;
-    }
-    return -1;
-  }
-
   const Pack& pack_;
   const std::vector<PackEntry>& entries_;
   std::vector<bool> visited_;
@@ -281,8 +281,20 @@ TreeExtraction Pack::extractTreeReporting(const std::string& targetDirectory, st
 int Pack::extractMember(std::string_view name, const std::string& targetPath) const {
   const int index = findEntry(name, false);
   if (index < 0) return 0;
-  std::FILE* out = std::fopen(targetPath.c_str(), "wb");
-  if (!out) return 1;
+  // Written under a fresh name beside the target and renamed over it: a
+  // target that is a link (hard or symbolic) is replaced, never written
+  // through.
+  const size_t slash = targetPath.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : targetPath.substr(0, slash);
+  const std::string leaf = slash == std::string::npos ? targetPath : targetPath.substr(slash + 1);
+  const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd < 0) return 1;
+  std::string temp;
+  const int fd = leaf.empty() ? -1 : createTemporary(dirFd, leaf.c_str(), temp);
+  if (fd < 0) {
+    ::close(dirFd);
+    return 1;
+  }
   const PackEntry& e = entries_[static_cast<size_t>(index)];
   std::unique_ptr<uint8_t[]> block(new uint8_t[kCopyBlock]);
   uint64_t done = 0;
@@ -291,13 +303,20 @@ int Pack::extractMember(std::string_view name, const std::string& targetPath) co
     const size_t want = static_cast<size_t>(std::min<uint64_t>(kCopyBlock, e.length - done));
     const size_t n = readRange(index, block.get(), want, static_cast<size_t>(done));
     if (n == 0) break;
-    if (std::fwrite(block.get(), 1, n, out) != n) {
+    if (!writeAll(fd, block.get(), n)) {
       ok = false;
       break;
     }
     done += n;
   }
-  ok = (std::fclose(out) == 0) && ok && done == e.length;
-  if (!ok) std::remove(targetPath.c_str());
+  ok = (::close(fd) == 0) && ok && done == e.length;
+  ok = ok && renameat(dirFd, temp.c_str(), dirFd, leaf.c_str()) == 0;
+  if (!ok) {
+    // Nothing that was not written whole, and no stale copy that a caller
+    // could take for this one.
+    unlinkat(dirFd, temp.c_str(), 0);
+    unlinkat(dirFd, leaf.c_str(), 0);
+  }
+  ::close(dirFd);
   return 1;
 }

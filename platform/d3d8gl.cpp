@@ -168,7 +168,7 @@ D3DCAPS8 openGLCaps(UINT adapter) {
 
 // ---- shaders ------------------------------------------------------------------------
 
-const char* kVertexShader = R"(#version 330 core
+const char* kVertexShader = R"(
 layout(location = 0) in vec4 aPos;
 layout(location = 1) in vec3 aNormal;
 layout(location = 2) in vec4 aDiffuse;
@@ -179,8 +179,22 @@ layout(location = 5) in vec2 aTex1;
 uniform mat4 uWorldView;
 uniform mat4 uProj;
 uniform mat3 uNormalMatrix;
-uniform bool uPretransformed;
 uniform vec4 uViewport;      // x, y, width, height in pixels
+#ifdef FIXED_STATE
+const bool uPretransformed = FIXED_PRETRANSFORMED;
+const bool uLighting = FIXED_LIGHTING;
+const bool uHasDiffuse = FIXED_HAS_DIFFUSE;
+const bool uHasSpecular = FIXED_HAS_SPECULAR;
+const bool uColorVertex = FIXED_COLOR_VERTEX;
+const bool uLocalViewer = FIXED_LOCAL_VIEWER;
+const bool uNormalize = FIXED_NORMALIZE;
+const bool uSpecularEnable = FIXED_SPECULAR;
+const int uDiffuseSource = FIXED_DIFFUSE_SOURCE;
+const int uSpecularSource = FIXED_SPECULAR_SOURCE;
+const int uAmbientSource = FIXED_AMBIENT_SOURCE;
+const int uEmissiveSource = FIXED_EMISSIVE_SOURCE;
+#else
+uniform bool uPretransformed;
 uniform bool uLighting;
 uniform bool uHasDiffuse;
 uniform bool uHasSpecular;
@@ -192,6 +206,7 @@ uniform int uDiffuseSource;
 uniform int uSpecularSource;
 uniform int uAmbientSource;
 uniform int uEmissiveSource;
+#endif
 uniform vec4 uMatDiffuse;
 uniform vec4 uMatAmbient;
 uniform vec4 uMatSpecular;
@@ -278,7 +293,7 @@ void main() {
 }
 )";
 
-const char* kFragmentShader = R"(#version 330 core
+const char* kFragmentShader = R"(
 in vec4 vGouraudDiffuse;
 in vec4 vGouraudSpecular;
 flat in vec4 vFlatDiffuse;
@@ -289,6 +304,22 @@ out vec4 fragColour;
 
 uniform sampler2D uTex0;
 uniform sampler2D uTex1;
+uniform vec4 uTFactor;
+uniform float uAlphaRef;
+#ifdef FIXED_STATE
+const bool uHasTex[2] = bool[2](FIXED_HAS_TEX);
+const int uTexIndex[2] = int[2](FIXED_TEX_INDEX);
+const int uColorOp[2] = int[2](FIXED_COLOR_OP);
+const int uColorArg1[2] = int[2](FIXED_COLOR_ARG1);
+const int uColorArg2[2] = int[2](FIXED_COLOR_ARG2);
+const int uAlphaOp[2] = int[2](FIXED_ALPHA_OP);
+const int uAlphaArg1[2] = int[2](FIXED_ALPHA_ARG1);
+const int uAlphaArg2[2] = int[2](FIXED_ALPHA_ARG2);
+const bool uSpecularEnable = FIXED_SPECULAR;
+const bool uAlphaTest = FIXED_ALPHA_TEST;
+const int uAlphaFunc = FIXED_ALPHA_FUNC;
+const bool uFlat = FIXED_FLAT;
+#else
 uniform bool uHasTex[2];
 uniform int uTexIndex[2];
 uniform int uColorOp[2];
@@ -297,12 +328,11 @@ uniform int uColorArg2[2];
 uniform int uAlphaOp[2];
 uniform int uAlphaArg1[2];
 uniform int uAlphaArg2[2];
-uniform vec4 uTFactor;
 uniform bool uSpecularEnable;
 uniform bool uAlphaTest;
 uniform int uAlphaFunc;
-uniform float uAlphaRef;
 uniform bool uFlat;
+#endif
 vec4 vDiffuse;
 vec4 vSpecular;
 
@@ -522,25 +552,9 @@ class GLDevice : public Direct3DDevice8 {
       return D3DERR_NOTAVAILABLE;
     }
     if (!makeCurrent()) return D3DERR_NOTAVAILABLE;
-    GLuint vs = compile(GL_VERTEX_SHADER, kVertexShader), fs = compile(GL_FRAGMENT_SHADER, kFragmentShader);
-    if (!vs || !fs) return D3DERR_NOTAVAILABLE;
-    program_ = glCreateProgram();
-    glAttachShader(program_, vs);
-    glAttachShader(program_, fs);
-    glLinkProgram(program_);
-    glDeleteShader(vs);
-    glDeleteShader(fs);
-    GLint ok = 0;
-    glGetProgramiv(program_, GL_LINK_STATUS, &ok);
-    if (!ok) {
-      char log[2048];
-      glGetProgramInfoLog(program_, sizeof log, nullptr, log);
-      std::fprintf(stderr, "aquaveil: shader program: %s\n", log);
-      return D3DERR_NOTAVAILABLE;
-    }
-    glUseProgram(program_);
-    glUniform1i(glGetUniformLocation(program_, "uTex0"), 0);
-    glUniform1i(glGetUniformLocation(program_, "uTex1"), 1);
+    // The general program, every switch a uniform: if it builds, every
+    // specialised one does.
+    if (!programFor(std::string())) return D3DERR_NOTAVAILABLE;
     glGenVertexArrays(1, &vao_);
     glBindVertexArray(vao_);
     glGenBuffers(1, &vbo_);
@@ -564,7 +578,7 @@ class GLDevice : public Direct3DDevice8 {
       if (fbo_) glDeleteFramebuffers(1, &fbo_);
       if (colour_) glDeleteRenderbuffers(1, &colour_);
       if (depth_) glDeleteRenderbuffers(1, &depth_);
-      if (program_) glDeleteProgram(program_);
+      for (auto& [key, program] : programs_) glDeleteProgram(program.id);
       if (vbo_) glDeleteBuffers(1, &vbo_);
       if (ebo_) glDeleteBuffers(1, &ebo_);
       if (vao_) glDeleteVertexArrays(1, &vao_);
@@ -998,14 +1012,6 @@ class GLDevice : public Direct3DDevice8 {
   DWORD rs(D3DRENDERSTATETYPE s) const { return renderStates_[s]; }
   DWORD ts(int stage, D3DTEXTURESTAGESTATETYPE t) const { return stageStates_[stage][t]; }
 
-  GLint loc(const char* name) {
-    auto it = locations_.find(name);
-    if (it != locations_.end()) return it->second;
-    GLint l = glGetUniformLocation(program_, name);
-    locations_[name] = l;
-    return l;
-  }
-
   // What a vertex format carries, as a draw's states need it.
   struct VertexLayout {
     bool pretransformed = false;
@@ -1013,12 +1019,111 @@ class GLDevice : public Direct3DDevice8 {
     bool hasSpecular = false;
   };
 
+  // A uniform of the program in use; -1 (which OpenGL ignores) for a
+  // switch that program has as a constant.
+  GLint loc(const char* name) {
+    auto it = program_->locations.find(name);
+    if (it != program_->locations.end()) return it->second;
+    GLint l = glGetUniformLocation(program_->id, name);
+    program_->locations[name] = l;
+    return l;
+  }
+
+  // A program with its uniforms' places, keyed by its specialisation header.
+  struct Program {
+    GLuint id = 0;
+    // Keyed by the name's address: every call site passes its own literal.
+    std::map<const char*, GLint> locations;
+  };
+
+  // The program for `header` (#defines that turn the switches into
+  // constants; empty for the general program), built on first use.
+  Program* programFor(const std::string& header) {
+    auto found = programs_.find(header);
+    if (found != programs_.end()) return &found->second;
+    const std::string vsText = "#version 330 core\n" + header + kVertexShader;
+    const std::string fsText = "#version 330 core\n" + header + kFragmentShader;
+    GLuint vs = compile(GL_VERTEX_SHADER, vsText.c_str()), fs = compile(GL_FRAGMENT_SHADER, fsText.c_str());
+    if (!vs || !fs) {
+      if (vs) glDeleteShader(vs);
+      if (fs) glDeleteShader(fs);
+      return nullptr;
+    }
+    GLuint id = glCreateProgram();
+    glAttachShader(id, vs);
+    glAttachShader(id, fs);
+    glLinkProgram(id);
+    glDeleteShader(vs);
+    glDeleteShader(fs);
+    GLint ok = 0;
+    glGetProgramiv(id, GL_LINK_STATUS, &ok);
+    if (!ok) {
+      char log[2048];
+      glGetProgramInfoLog(id, sizeof log, nullptr, log);
+      std::fprintf(stderr, "aquaveil: shader program: %s\n", log);
+      glDeleteProgram(id);
+      return nullptr;
+    }
+    glUseProgram(id);
+    glUniform1i(glGetUniformLocation(id, "uTex0"), 0);
+    glUniform1i(glGetUniformLocation(id, "uTex1"), 1);
+    Program& program = programs_[header];
+    program.id = id;
+    return &program;
+  }
+
+  // Makes the program for this draw's fixed-function switches current.  A
+  // software rasteriser runs every branch of a shader whose branches hang on
+  // uniforms, for every pixel; with the switches as constants the compiler
+  // keeps only the path taken.  A scene uses a handful of combinations.
+  bool useProgramFor(const VertexLayout& v) {
+    const bool lighting = rs(D3DRS_LIGHTING) != 0 && !v.pretransformed;
+    auto flag = [](bool b) { return b ? "true" : "false"; };
+    auto pair = [](long a, long b) { return std::to_string(a) + ", " + std::to_string(b); };
+    auto stages = [&](D3DTEXTURESTAGESTATETYPE t, DWORD mask) {
+      return pair(static_cast<long>(ts(0, t) & mask), static_cast<long>(ts(1, t) & mask));
+    };
+    std::string h = "#define FIXED_STATE 1\n";
+    auto define = [&h](const char* name, const std::string& value) {
+      h += std::string("#define ") + name + " " + value + "\n";
+    };
+    define("FIXED_PRETRANSFORMED", flag(v.pretransformed));
+    define("FIXED_LIGHTING", flag(lighting));
+    define("FIXED_HAS_DIFFUSE", flag(v.hasDiffuse));
+    define("FIXED_HAS_SPECULAR", flag(v.hasSpecular));
+    define("FIXED_COLOR_VERTEX", flag(rs(D3DRS_COLORVERTEX) != 0));
+    define("FIXED_LOCAL_VIEWER", flag(rs(D3DRS_LOCALVIEWER) != 0));
+    define("FIXED_NORMALIZE", flag(rs(D3DRS_NORMALIZENORMALS) != 0));
+    define("FIXED_SPECULAR", flag(rs(D3DRS_SPECULARENABLE) != 0));
+    define("FIXED_DIFFUSE_SOURCE", std::to_string(static_cast<int>(rs(D3DRS_DIFFUSEMATERIALSOURCE))));
+    define("FIXED_SPECULAR_SOURCE", std::to_string(static_cast<int>(rs(D3DRS_SPECULARMATERIALSOURCE))));
+    define("FIXED_AMBIENT_SOURCE", std::to_string(static_cast<int>(rs(D3DRS_AMBIENTMATERIALSOURCE))));
+    define("FIXED_EMISSIVE_SOURCE", std::to_string(static_cast<int>(rs(D3DRS_EMISSIVEMATERIALSOURCE))));
+    define("FIXED_HAS_TEX",
+           std::string(flag(bound_[0] && bound_[0]->name())) + ", " + flag(bound_[1] && bound_[1]->name()));
+    define("FIXED_TEX_INDEX", stages(D3DTSS_TEXCOORDINDEX, 0xFFFF));
+    define("FIXED_COLOR_OP", stages(D3DTSS_COLOROP, ~0u));
+    define("FIXED_COLOR_ARG1", stages(D3DTSS_COLORARG1, ~0u));
+    define("FIXED_COLOR_ARG2", stages(D3DTSS_COLORARG2, ~0u));
+    define("FIXED_ALPHA_OP", stages(D3DTSS_ALPHAOP, ~0u));
+    define("FIXED_ALPHA_ARG1", stages(D3DTSS_ALPHAARG1, ~0u));
+    define("FIXED_ALPHA_ARG2", stages(D3DTSS_ALPHAARG2, ~0u));
+    define("FIXED_ALPHA_TEST", flag(rs(D3DRS_ALPHATESTENABLE) != 0));
+    define("FIXED_ALPHA_FUNC", std::to_string(static_cast<int>(rs(D3DRS_ALPHAFUNC))));
+    define("FIXED_FLAT", flag(rs(D3DRS_SHADEMODE) == D3DSHADE_FLAT));
+    Program* program = programFor(h);
+    if (!program) return false;
+    if (program != program_) glUseProgram(program->id);
+    program_ = program;
+    return true;
+  }
+
   // Sets every state a draw depends on, in four stages: the vertices and
   // their attributes, the transforms and lights, the texture stages and the
   // raster state.  False for a vertex format the device can't draw.
   bool prepare(const void* vertexData, UINT vertexCount, UINT stride) {
     const std::optional<VertexLayout> layout = uploadVertices(vertexData, vertexCount, stride);
-    if (!layout) return false;
+    if (!layout || !useProgramFor(*layout)) return false;
     setTransformsAndLights(*layout);
     setTextureStages();
     setRasterState();
@@ -1083,7 +1188,6 @@ class GLDevice : public Direct3DDevice8 {
 
   // The viewport, the matrices, the material and the directional lights.
   void setTransformsAndLights(const VertexLayout& v) {
-    glUseProgram(program_);
     glViewport(static_cast<GLint>(viewport_.X), static_cast<GLint>(viewport_.Y), static_cast<GLsizei>(viewport_.Width),
                static_cast<GLsizei>(viewport_.Height));
     glDepthRange(viewport_.MinZ, viewport_.MaxZ);
@@ -1278,10 +1382,10 @@ class GLDevice : public Direct3DDevice8 {
   UINT width_ = 0, height_ = 0;
   bool inScene_ = false;
   bool lost_ = false;
-  GLuint program_ = 0, vao_ = 0, vbo_ = 0, ebo_ = 0, fbo_ = 0, colour_ = 0, depth_ = 0;
+  GLuint vao_ = 0, vbo_ = 0, ebo_ = 0, fbo_ = 0, colour_ = 0, depth_ = 0;
   GLuint samplers_[kStages] = {};
-  // Keyed by the name's address: every call site passes its own literal.
-  std::map<const char*, GLint> locations_;
+  std::map<std::string, Program> programs_;  // by specialisation header
+  Program* program_ = nullptr;               // the one in use
   DWORD renderStates_[256] = {};
   DWORD stageStates_[8][32] = {};
   D3DMATRIX world_, view_, projection_;

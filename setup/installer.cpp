@@ -185,27 +185,6 @@ Removal removeLogged(const std::string& path, bool directory, int& error) {
   return result;
 }
 
-std::vector<std::string> splitArguments(std::string_view text) {
-  std::vector<std::string> out;
-  std::string cur;
-  bool inQuotes = false, any = false;
-  for (char c : text) {
-    if (c == '"') {
-      inQuotes = !inQuotes;
-      any = true;
-    } else if ((c == ' ' || c == '\t') && !inQuotes) {
-      if (any) out.push_back(cur);
-      cur.clear();
-      any = false;
-    } else {
-      cur += c;
-      any = true;
-    }
-  }
-  if (any) out.push_back(cur);
-  return out;
-}
-
 bool hasScreensaverExtension(std::string_view path) {
   return path.size() > 4 && equalsNoCase(path.substr(path.size() - 4), ".scr");
 }

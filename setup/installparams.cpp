@@ -168,3 +168,24 @@ InstallParams& installParams() {
   static std::unique_ptr<InstallParams> params = std::make_unique<InstallParams>();
   return *params;
 }
+
+std::vector<std::string> splitArguments(std::string_view text) {
+  std::vector<std::string> out;
+  std::string cur;
+  bool inQuotes = false, any = false;
+  for (char c : text) {
+    if (c == '"') {
+      inQuotes = !inQuotes;
+      any = true;
+    } else if ((c == ' ' || c == '\t') && !inQuotes) {
+      if (any) out.push_back(cur);
+      cur.clear();
+      any = false;
+    } else {
+      cur += c;
+      any = true;
+    }
+  }
+  if (any) out.push_back(cur);
+  return out;
+}

@@ -58,6 +58,11 @@ std::string expandShortcutField(std::string_view field, std::string_view title);
 // the line.  None when the line holds fewer than four '$'.
 std::optional<Shortcut> parseShortcut(std::string_view text, size_t afterKey, std::string_view title);
 
+// Splits a Windows-style argument text (a shortcut's arguments, the init
+// command) at blanks; double quotes group and are dropped, so "" is an
+// empty argument.
+std::vector<std::string> splitArguments(std::string_view text);
+
 // Every occurrence of `key` ("workshortcut:", "startmenu:", "desktopicon:")
 // in order, each one that makes a shortcut.
 std::vector<Shortcut> shortcutsFor(std::string_view text, std::string_view key, std::string_view title);

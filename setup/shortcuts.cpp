@@ -43,28 +43,6 @@ std::string execArgument(std::string_view arg) {
   return out;
 }
 
-// Splits a Windows-style argument text at blanks; double quotes group.
-std::vector<std::string> splitArguments(std::string_view text) {
-  std::vector<std::string> out;
-  std::string cur;
-  bool inQuotes = false, any = false;
-  for (char c : text) {
-    if (c == '"') {
-      inQuotes = !inQuotes;
-      any = true;
-    } else if ((c == ' ' || c == '\t') && !inQuotes) {
-      if (any) out.push_back(cur);
-      cur.clear();
-      any = false;
-    } else {
-      cur += c;
-      any = true;
-    }
-  }
-  if (any) out.push_back(cur);
-  return out;
-}
-
 std::string shellWord(std::string_view s) {
   const bool plain = !s.empty() && std::all_of(s.begin(), s.end(), [](char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '/' || c == '.' ||

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -307,6 +309,23 @@ TEST(PackTree, ExtractMemberCopiesTheFirstEntryOfThatName) {
   ASSERT_EQ(l.open(dir + "/l.pck"), 1);
   EXPECT_EQ(l.extractMember("lying", dir + "/lying.out"), 1);
   EXPECT_FALSE(exists(dir + "/lying.out"));
+
+  // A target that is a link to another file is replaced, never written
+  // through: the other file keeps its bytes.
+  ASSERT_TRUE(testenv::writeFile(dir + "/elsewhere", "keep"));
+  ASSERT_EQ(::link((dir + "/elsewhere").c_str(), (dir + "/hard.scr").c_str()), 0);
+  ASSERT_EQ(::symlink((dir + "/elsewhere").c_str(), (dir + "/soft.scr").c_str()), 0);
+  EXPECT_EQ(p.extractMember("product.exe", dir + "/hard.scr"), 1);
+  EXPECT_EQ(p.extractMember("product.exe", dir + "/soft.scr"), 1);
+  EXPECT_EQ(testenv::readFile(dir + "/hard.scr"), bytes);
+  EXPECT_EQ(testenv::readFile(dir + "/soft.scr"), bytes);
+  EXPECT_EQ(testenv::readFile(dir + "/elsewhere"), "keep");
+  // A copy that fails leaves neither a part nor the old file behind.
+  ASSERT_TRUE(testenv::writeFile(dir + "/old.out", "old"));
+  EXPECT_EQ(l.extractMember("lying", dir + "/old.out"), 1);
+  EXPECT_FALSE(exists(dir + "/old.out"));
+  for (const auto& f : std::filesystem::directory_iterator(dir))
+    EXPECT_EQ(f.path().filename().string().find(".part-"), std::string::npos) << f.path();
 }
 
 // ---------------------------------------------------------------------------

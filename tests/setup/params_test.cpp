@@ -112,6 +112,25 @@ TEST(InstallParamsTest, ShortcutLines) {
   EXPECT_TRUE(shortcutsFor("startmenu:", "startmenu:", "T").empty());
 }
 
+// Shortcut arguments and the init command are split as a Windows program
+// splits its command line: blanks separate, double quotes group.
+TEST(InstallParamsTest, ArgumentTextsSplitAtBlanksOutsideQuotes) {
+  struct Case {
+    const char* text;
+    std::vector<std::string> args;
+  } cases[] = {
+      {"", {}},
+      {"  \t ", {}},
+      {"/s", {"/s"}},
+      {" /c   -x\tone ", {"/c", "-x", "one"}},
+      {"\"a b\" c", {"a b", "c"}},
+      {"pre\"fix mid\"dle", {"prefix middle"}},
+      {"\"\" x", {"", "x"}},
+      {"\"open", {"open"}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(splitArguments(c.text), c.args) << c.text;
+}
+
 TEST(InstallParamsTest, CommandLineKeywords) {
   const struct {
     const char* line;
