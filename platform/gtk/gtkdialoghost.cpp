@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/files.h"
@@ -1615,7 +1616,18 @@ DialogHost* ensureGtkDialogHost() {
     // GTK must not change the process's locale: numbers in files stay in
     // the C form whatever the user's language.
     gtk_disable_setlocale();
-    if (!gtk_init_check(nullptr, nullptr)) return nullptr;
+    // A display that is busy (a session starting, a server under load) may
+    // refuse a connection for a moment: try again before giving up.
+    bool ready = false;
+    for (int attempt = 0; attempt < 3 && !ready; ++attempt) {
+      if (attempt > 0) g_usleep(300 * 1000);
+      ready = gtk_init_check(nullptr, nullptr);
+    }
+    if (!ready) {
+      const char* display = std::getenv("DISPLAY");
+      std::fprintf(stderr, "aquaveil: GTK cannot open the display %s\n", display && *display ? display : "(none)");
+      return nullptr;
+    }
     static GtkDialogHost host;
     started = &host;
   }
