@@ -8,12 +8,12 @@ file(COPY ${SETUP} DESTINATION ${STAGE})
 get_filename_component(setup_name ${SETUP} NAME)
 
 file(COPY_FILE ${SAVER} ${STAGE}/${title}/${title}.exe)
-# The boat picture is made by the build beside the screen saver.
-if(EXISTS ${BIN}/boat.tga)
-  file(COPY_FILE ${BIN}/boat.tga ${STAGE}/${title}/boat.tga)
-else()
-  message(STATUS "installer: no ${BIN}/boat.tga yet; the installer carries no boat picture")
+# The boat picture is made by the build beside the screen saver (the
+# installer target depends on it).
+if(NOT EXISTS ${BIN}/boat.tga)
+  message(FATAL_ERROR "installer: no ${BIN}/boat.tga: build the boat_picture target first")
 endif()
+file(COPY_FILE ${BIN}/boat.tga ${STAGE}/${title}/boat.tga)
 file(COPY_FILE ${LICENSE} ${STAGE}/${title}/license.txt)
 
 # The parameter file, with CR LF line ends.  The work shortcut tries the
