@@ -1,6 +1,6 @@
 # Lays out the product in a staging directory beside a copy of setup, packs
 # it with `setup --unattended /pack` and keeps the result as OUT.
-#   SETUP SAVER BIN STAGE LICENSE VERSION OUT
+#   SETUP SAVER BIN STAGE LICENSE VERSION OUT [STRIP]
 set(title Lumenmere)
 file(REMOVE_RECURSE ${STAGE})
 file(MAKE_DIRECTORY ${STAGE}/${title})
@@ -8,6 +8,16 @@ file(COPY ${SETUP} DESTINATION ${STAGE})
 get_filename_component(setup_name ${SETUP} NAME)
 
 file(COPY_FILE ${SAVER} ${STAGE}/${title}/${title}.exe)
+# Both programs without their debugging information: a tenth of the
+# download.
+if(STRIP)
+  foreach(program ${STAGE}/${setup_name} ${STAGE}/${title}/${title}.exe)
+    execute_process(COMMAND ${STRIP} --strip-debug ${program} RESULT_VARIABLE stripped)
+    if(NOT stripped EQUAL 0)
+      message(FATAL_ERROR "installer: ${STRIP} failed on ${program}")
+    endif()
+  endforeach()
+endif()
 # The boat picture is made by the build beside the screen saver (the
 # installer target depends on it).
 if(NOT EXISTS ${BIN}/boat.tga)
