@@ -99,6 +99,24 @@ Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp -ac >/dev/null 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do xwininfo -display "$display" -root >/dev/null 2>&1 && break; sleep 0.1; done
 
+# shoot NAME: a screenshot of the whole screen once the water has revealed
+# the picture (drops fall at random moments, so it is looked at every two
+# seconds from 8 s on, for at most 30 s); sets lit and match.
+shoot() {
+  local name="$1" waited=8
+  sleep 8
+  while :; do
+    xwd -display "$display" -root -silent >"$work/$name.xwd" || { fail "no screenshot ($name)"; lit=0; match=0; return; }
+    lit="$(python3 "$here/xshot.py" stats "$work/$name.xwd")"
+    match="$(python3 "$here/xshot.py" match "$work/$name.xwd" "$work/quarters.ppm" 0 0 1024 768)"
+    python3 -c "import sys; sys.exit(0 if float('$lit') > 0.5 and float('$match') > 0.25 else 1)" && break
+    [ "$waited" -ge 30 ] && break
+    sleep 2
+    waited=$((waited + 2))
+  done
+  python3 "$here/xshot.py" png "$work/$name.xwd" "$out/xscreensaver-$name.png"
+}
+
 as_user xscreensaver --no-splash --log "$work/home/xscreensaver.log" >/dev/null 2>&1 &
 pids+=($!)
 sleep 2
@@ -107,12 +125,7 @@ hack=""
 for _ in $(seq 100); do hack="$(hack_pids)"; [ -n "$hack" ] && break; sleep 0.1; done
 [ -n "$hack" ] || fail "the hack did not start ($(tail -5 "$work/home/xscreensaver.log" 2>/dev/null))"
 
-# Seconds for drops to fall and the cross-fade to reveal the picture.
-sleep 12
-xwd -display "$display" -root -silent >"$work/active.xwd" || fail "no screenshot"
-python3 "$here/xshot.py" png "$work/active.xwd" "$out/xscreensaver-active.png"
-lit="$(python3 "$here/xshot.py" stats "$work/active.xwd")"
-match="$(python3 "$here/xshot.py" match "$work/active.xwd" "$work/quarters.ppm" 0 0 1024 768)"
+shoot active
 echo "xscreensaver: hack $hack drew a screen ${lit} lit, ${match} like the picture"
 python3 -c "import sys; sys.exit(0 if float('$lit') > 0.5 else 1)" || fail "the screen is black (${lit} lit)"
 python3 -c "import sys; sys.exit(0 if float('$match') > 0.25 else 1)" ||
@@ -174,11 +187,7 @@ sleep 0.5
 
 # -root with no locker window: on the desktop itself, the root window.
 start_program root env -u XSCREENSAVER_WINDOW "$work/bin/aquaveil" -root --no-boat
-sleep 12
-xwd -display "$display" -root -silent >"$work/root.xwd" || fail "no screenshot of the root window"
-python3 "$here/xshot.py" png "$work/root.xwd" "$out/xscreensaver-root.png"
-lit="$(python3 "$here/xshot.py" stats "$work/root.xwd")"
-match="$(python3 "$here/xshot.py" match "$work/root.xwd" "$work/quarters.ppm" 0 0 1024 768)"
+shoot root
 echo "-root: the screen is ${lit} lit, ${match} like the picture"
 program_running root || fail "the program drawing on the root window ended early: $(cat "$work/root.log")"
 python3 -c "import sys; sys.exit(0 if float('$lit') > 0.5 else 1)" || fail "nothing drawn on the root window"
