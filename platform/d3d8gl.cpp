@@ -30,6 +30,8 @@
 #include <epoxy/gl.h>
 
 #include <algorithm>
+#include <array>
+#include <cassert>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -552,9 +554,11 @@ class GLDevice : public Direct3DDevice8 {
       return D3DERR_NOTAVAILABLE;
     }
     if (!makeCurrent()) return D3DERR_NOTAVAILABLE;
-    // The general program, every switch a uniform: if it builds, every
+    // The general program, every switch a uniform: if it builds here, every
     // specialised one does.
-    if (!programFor(std::string())) return D3DERR_NOTAVAILABLE;
+    const Program general = buildProgram(std::string());
+    if (!general.id) return D3DERR_NOTAVAILABLE;
+    glDeleteProgram(general.id);
     glGenVertexArrays(1, &vao_);
     glBindVertexArray(vao_);
     glGenBuffers(1, &vbo_);
@@ -1029,25 +1033,114 @@ class GLDevice : public Direct3DDevice8 {
     return l;
   }
 
-  // A program with its uniforms' places, keyed by its specialisation header.
+  // A program with its uniforms' places.
   struct Program {
     GLuint id = 0;
     // Keyed by the name's address: every call site passes its own literal.
     std::map<const char*, GLint> locations;
   };
 
-  // The program for `header` (#defines that turn the switches into
-  // constants; empty for the general program), built on first use.
-  Program* programFor(const std::string& header) {
-    auto found = programs_.find(header);
-    if (found != programs_.end()) return &found->second;
+  // The fixed-function switches a specialised program has as constants:
+  // their values in the order of kSwitches, two for a per-stage switch.
+  struct Switch {
+    const char* name;  // the shader's FIXED_ macro
+    bool boolean;
+    int values;
+  };
+  static constexpr Switch kSwitches[] = {
+      {"FIXED_PRETRANSFORMED", true, 1},
+      {"FIXED_LIGHTING", true, 1},
+      {"FIXED_HAS_DIFFUSE", true, 1},
+      {"FIXED_HAS_SPECULAR", true, 1},
+      {"FIXED_COLOR_VERTEX", true, 1},
+      {"FIXED_LOCAL_VIEWER", true, 1},
+      {"FIXED_NORMALIZE", true, 1},
+      {"FIXED_SPECULAR", true, 1},
+      {"FIXED_DIFFUSE_SOURCE", false, 1},
+      {"FIXED_SPECULAR_SOURCE", false, 1},
+      {"FIXED_AMBIENT_SOURCE", false, 1},
+      {"FIXED_EMISSIVE_SOURCE", false, 1},
+      {"FIXED_HAS_TEX", true, 2},
+      {"FIXED_TEX_INDEX", false, 2},
+      {"FIXED_COLOR_OP", false, 2},
+      {"FIXED_COLOR_ARG1", false, 2},
+      {"FIXED_COLOR_ARG2", false, 2},
+      {"FIXED_ALPHA_OP", false, 2},
+      {"FIXED_ALPHA_ARG1", false, 2},
+      {"FIXED_ALPHA_ARG2", false, 2},
+      {"FIXED_ALPHA_TEST", true, 1},
+      {"FIXED_ALPHA_FUNC", false, 1},
+      {"FIXED_FLAT", true, 1},
+  };
+  static constexpr size_t kSwitchValues = [] {
+    size_t n = 0;
+    for (const Switch& s : kSwitches) n += static_cast<size_t>(s.values);
+    return n;
+  }();
+  using ProgramKey = std::array<uint32_t, kSwitchValues>;
+
+  // This draw's switches.
+  ProgramKey programKey(const VertexLayout& v) const {
+    ProgramKey key{};
+    size_t at = 0;
+    auto put = [&](uint32_t value) { key[at++] = value; };
+    auto stages = [&](D3DTEXTURESTAGESTATETYPE t, DWORD mask) {
+      put(ts(0, t) & mask);
+      put(ts(1, t) & mask);
+    };
+    put(v.pretransformed);
+    put(rs(D3DRS_LIGHTING) != 0 && !v.pretransformed);
+    put(v.hasDiffuse);
+    put(v.hasSpecular);
+    put(rs(D3DRS_COLORVERTEX) != 0);
+    put(rs(D3DRS_LOCALVIEWER) != 0);
+    put(rs(D3DRS_NORMALIZENORMALS) != 0);
+    put(rs(D3DRS_SPECULARENABLE) != 0);
+    put(rs(D3DRS_DIFFUSEMATERIALSOURCE));
+    put(rs(D3DRS_SPECULARMATERIALSOURCE));
+    put(rs(D3DRS_AMBIENTMATERIALSOURCE));
+    put(rs(D3DRS_EMISSIVEMATERIALSOURCE));
+    put(bound_[0] && bound_[0]->name());
+    put(bound_[1] && bound_[1]->name());
+    stages(D3DTSS_TEXCOORDINDEX, 0xFFFF);
+    stages(D3DTSS_COLOROP, ~0u);
+    stages(D3DTSS_COLORARG1, ~0u);
+    stages(D3DTSS_COLORARG2, ~0u);
+    stages(D3DTSS_ALPHAOP, ~0u);
+    stages(D3DTSS_ALPHAARG1, ~0u);
+    stages(D3DTSS_ALPHAARG2, ~0u);
+    put(rs(D3DRS_ALPHATESTENABLE) != 0);
+    put(rs(D3DRS_ALPHAFUNC));
+    put(rs(D3DRS_SHADEMODE) == D3DSHADE_FLAT);
+    assert(at == key.size());  // one value for each of kSwitches' places
+    return key;
+  }
+
+  // The #defines that turn the switches of `key` into constants.
+  static std::string specialisation(const ProgramKey& key) {
+    std::string h = "#define FIXED_STATE 1\n";
+    size_t at = 0;
+    for (const Switch& s : kSwitches) {
+      h += std::string("#define ") + s.name + " ";
+      for (int i = 0; i < s.values; ++i, ++at) {
+        if (i > 0) h += ", ";
+        h += s.boolean ? (key[at] ? "true" : "false") : std::to_string(static_cast<int32_t>(key[at]));
+      }
+      h += "\n";
+    }
+    return h;
+  }
+
+  // A program built from the shaders after `header` (empty: the general
+  // program, every switch a uniform); id 0 when it does not build.
+  static Program buildProgram(const std::string& header) {
     const std::string vsText = "#version 330 core\n" + header + kVertexShader;
     const std::string fsText = "#version 330 core\n" + header + kFragmentShader;
     GLuint vs = compile(GL_VERTEX_SHADER, vsText.c_str()), fs = compile(GL_FRAGMENT_SHADER, fsText.c_str());
     if (!vs || !fs) {
       if (vs) glDeleteShader(vs);
       if (fs) glDeleteShader(fs);
-      return nullptr;
+      return Program{};
     }
     GLuint id = glCreateProgram();
     glAttachShader(id, vs);
@@ -1062,57 +1155,30 @@ class GLDevice : public Direct3DDevice8 {
       glGetProgramInfoLog(id, sizeof log, nullptr, log);
       std::fprintf(stderr, "aquaveil: shader program: %s\n", log);
       glDeleteProgram(id);
-      return nullptr;
+      return Program{};
     }
     glUseProgram(id);
     glUniform1i(glGetUniformLocation(id, "uTex0"), 0);
     glUniform1i(glGetUniformLocation(id, "uTex1"), 1);
-    Program& program = programs_[header];
+    Program program;
     program.id = id;
-    return &program;
+    return program;
   }
 
-  // Makes the program for this draw's fixed-function switches current.  A
-  // software rasteriser runs every branch of a shader whose branches hang on
-  // uniforms, for every pixel; with the switches as constants the compiler
-  // keeps only the path taken.  A scene uses a handful of combinations.
+  // Makes the program for this draw's fixed-function switches current,
+  // building it on first use.  A software rasteriser runs every branch of a
+  // shader whose branches hang on uniforms, for every pixel; with the
+  // switches as constants the compiler keeps only the path taken.  A scene
+  // uses a handful of combinations.
   bool useProgramFor(const VertexLayout& v) {
-    const bool lighting = rs(D3DRS_LIGHTING) != 0 && !v.pretransformed;
-    auto flag = [](bool b) { return b ? "true" : "false"; };
-    auto pair = [](long a, long b) { return std::to_string(a) + ", " + std::to_string(b); };
-    auto stages = [&](D3DTEXTURESTAGESTATETYPE t, DWORD mask) {
-      return pair(static_cast<long>(ts(0, t) & mask), static_cast<long>(ts(1, t) & mask));
-    };
-    std::string h = "#define FIXED_STATE 1\n";
-    auto define = [&h](const char* name, const std::string& value) {
-      h += std::string("#define ") + name + " " + value + "\n";
-    };
-    define("FIXED_PRETRANSFORMED", flag(v.pretransformed));
-    define("FIXED_LIGHTING", flag(lighting));
-    define("FIXED_HAS_DIFFUSE", flag(v.hasDiffuse));
-    define("FIXED_HAS_SPECULAR", flag(v.hasSpecular));
-    define("FIXED_COLOR_VERTEX", flag(rs(D3DRS_COLORVERTEX) != 0));
-    define("FIXED_LOCAL_VIEWER", flag(rs(D3DRS_LOCALVIEWER) != 0));
-    define("FIXED_NORMALIZE", flag(rs(D3DRS_NORMALIZENORMALS) != 0));
-    define("FIXED_SPECULAR", flag(rs(D3DRS_SPECULARENABLE) != 0));
-    define("FIXED_DIFFUSE_SOURCE", std::to_string(static_cast<int>(rs(D3DRS_DIFFUSEMATERIALSOURCE))));
-    define("FIXED_SPECULAR_SOURCE", std::to_string(static_cast<int>(rs(D3DRS_SPECULARMATERIALSOURCE))));
-    define("FIXED_AMBIENT_SOURCE", std::to_string(static_cast<int>(rs(D3DRS_AMBIENTMATERIALSOURCE))));
-    define("FIXED_EMISSIVE_SOURCE", std::to_string(static_cast<int>(rs(D3DRS_EMISSIVEMATERIALSOURCE))));
-    define("FIXED_HAS_TEX",
-           std::string(flag(bound_[0] && bound_[0]->name())) + ", " + flag(bound_[1] && bound_[1]->name()));
-    define("FIXED_TEX_INDEX", stages(D3DTSS_TEXCOORDINDEX, 0xFFFF));
-    define("FIXED_COLOR_OP", stages(D3DTSS_COLOROP, ~0u));
-    define("FIXED_COLOR_ARG1", stages(D3DTSS_COLORARG1, ~0u));
-    define("FIXED_COLOR_ARG2", stages(D3DTSS_COLORARG2, ~0u));
-    define("FIXED_ALPHA_OP", stages(D3DTSS_ALPHAOP, ~0u));
-    define("FIXED_ALPHA_ARG1", stages(D3DTSS_ALPHAARG1, ~0u));
-    define("FIXED_ALPHA_ARG2", stages(D3DTSS_ALPHAARG2, ~0u));
-    define("FIXED_ALPHA_TEST", flag(rs(D3DRS_ALPHATESTENABLE) != 0));
-    define("FIXED_ALPHA_FUNC", std::to_string(static_cast<int>(rs(D3DRS_ALPHAFUNC))));
-    define("FIXED_FLAT", flag(rs(D3DRS_SHADEMODE) == D3DSHADE_FLAT));
-    Program* program = programFor(h);
-    if (!program) return false;
+    const ProgramKey key = programKey(v);
+    auto found = programs_.find(key);
+    if (found == programs_.end()) {
+      Program built = buildProgram(specialisation(key));
+      if (!built.id) return false;
+      found = programs_.emplace(key, std::move(built)).first;
+    }
+    Program* program = &found->second;
     if (program != program_) glUseProgram(program->id);
     program_ = program;
     return true;
@@ -1384,8 +1450,8 @@ class GLDevice : public Direct3DDevice8 {
   bool lost_ = false;
   GLuint vao_ = 0, vbo_ = 0, ebo_ = 0, fbo_ = 0, colour_ = 0, depth_ = 0;
   GLuint samplers_[kStages] = {};
-  std::map<std::string, Program> programs_;  // by specialisation header
-  Program* program_ = nullptr;               // the one in use
+  std::map<ProgramKey, Program> programs_;  // built on first use
+  Program* program_ = nullptr;              // the one in use
   DWORD renderStates_[256] = {};
   DWORD stageStates_[8][32] = {};
   D3DMATRIX world_, view_, projection_;
