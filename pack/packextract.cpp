@@ -78,6 +78,40 @@ bool writeAll(int fd, const uint8_t* p, size_t n) {
   return true;
 }
 
+// How writing a member over a name went.
+enum class Replacement { done, notCreated, notWhole };
+
+// Writes member `index` of `pack` as `name` in the directory `dirFd`: under
+// a fresh name, renamed over `name` once whole, so a name that is a link to
+// a file elsewhere is replaced, never written through.  A copy that fails
+// leaves no part behind.  `copied` hears the bytes written so far.
+template <class Copied>
+Replacement replaceWithMember(const Pack& pack, int index, int dirFd, const char* name, uint8_t* block,
+                              Copied&& copied) {
+  std::string temp;
+  const int fd = createTemporary(dirFd, name, temp);
+  if (fd < 0) return Replacement::notCreated;
+  const uint64_t length = pack.entries()[static_cast<size_t>(index)].length;
+  uint64_t done = 0;
+  bool ok = true;
+  while (done < length) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(kCopyBlock, length - done));
+    const size_t n = pack.readRange(index, block, want, static_cast<size_t>(done));
+    if (n == 0) break;
+    if (!writeAll(fd, block, n)) {
+      ok = false;
+      break;
+    }
+    done += n;
+    copied(done);
+  }
+  ok = (::close(fd) == 0) && ok && done == length;
+  ok = ok && renameat(dirFd, temp.c_str(), dirFd, name) == 0;
+  if (ok) return Replacement::done;
+  unlinkat(dirFd, temp.c_str(), 0);
+  return Replacement::notWhole;
+}
+
 // Deeper trees than this are taken for a corrupt directory.
 constexpr int kMaxDepth = 1024;
 
@@ -207,38 +241,14 @@ class TreeExtractor {
       refuse(dirAbs, e.name, "something other than a file has that name");
       return 0;
     }
-    // Written under a fresh name and renamed into place: a name that is a
-    // hard link to a file elsewhere is replaced, never written through.
-    std::string temp;
-    const int fd = createTemporary(dirFd, e.name, temp);
-    if (fd < 0) {
-      refuse(dirAbs, e.name, "the file cannot be created");
-      return 0;
-    }
-    uint64_t done = 0;
-    bool ok = true;
-    const int memberIndex = static_cast<int>(index);
-    while (done < e.length) {
-      const size_t want = static_cast<size_t>(std::min<uint64_t>(kCopyBlock, e.length - done));
-      const size_t n = pack_.readRange(memberIndex, block_.get(), want, static_cast<size_t>(done));
-      if (n == 0) break;
-      if (!writeAll(fd, block_.get(), n)) {
-        ok = false;
-        break;
-      }
-      done += n;
-      progress(levelBefore + done);
-    }
-    ok = (::close(fd) == 0) && ok && done == e.length;
-    ok = ok && renameat(dirFd, temp.c_str(), dirFd, e.name) == 0;
-    if (!ok) {
-      // Never leave a file that was not written whole.
-      unlinkat(dirFd, temp.c_str(), 0);
-      refuse(dirAbs, e.name, "the file could not be written whole");
-      return 0;
+    switch (replaceWithMember(pack_, static_cast<int>(index), dirFd, e.name, block_.get(),
+                              [&](uint64_t done) { progress(levelBefore + done); })) {
+      case Replacement::done: break;
+      case Replacement::notCreated: refuse(dirAbs, e.name, "the file cannot be created"); return 0;
+      case Replacement::notWhole: refuse(dirAbs, e.name, "the file could not be written whole"); return 0;
     }
     log("Copyfile:", dirAbs + "/" + e.name);
-    return done;
+    return e.length;
   }
 
   const Pack& pack_;
@@ -281,42 +291,16 @@ TreeExtraction Pack::extractTreeReporting(const std::string& targetDirectory, st
 int Pack::extractMember(std::string_view name, const std::string& targetPath) const {
   const int index = findEntry(name, false);
   if (index < 0) return 0;
-  // Written under a fresh name beside the target and renamed over it: a
-  // target that is a link (hard or symbolic) is replaced, never written
-  // through.
   const size_t slash = targetPath.rfind('/');
   const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : targetPath.substr(0, slash);
   const std::string leaf = slash == std::string::npos ? targetPath : targetPath.substr(slash + 1);
+  if (leaf.empty()) return 1;
   const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dirFd < 0) return 1;
-  std::string temp;
-  const int fd = leaf.empty() ? -1 : createTemporary(dirFd, leaf.c_str(), temp);
-  if (fd < 0) {
-    ::close(dirFd);
-    return 1;
-  }
-  const PackEntry& e = entries_[static_cast<size_t>(index)];
   std::unique_ptr<uint8_t[]> block(new uint8_t[kCopyBlock]);
-  uint64_t done = 0;
-  bool ok = true;
-  while (done < e.length) {
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(kCopyBlock, e.length - done));
-    const size_t n = readRange(index, block.get(), want, static_cast<size_t>(done));
-    if (n == 0) break;
-    if (!writeAll(fd, block.get(), n)) {
-      ok = false;
-      break;
-    }
-    done += n;
-  }
-  ok = (::close(fd) == 0) && ok && done == e.length;
-  ok = ok && renameat(dirFd, temp.c_str(), dirFd, leaf.c_str()) == 0;
-  if (!ok) {
-    // Nothing that was not written whole, and no stale copy that a caller
-    // could take for this one.
-    unlinkat(dirFd, temp.c_str(), 0);
+  // A copy that failed leaves no stale file a caller could take for this one.
+  if (replaceWithMember(*this, index, dirFd, leaf.c_str(), block.get(), [](uint64_t) {}) == Replacement::notWhole)
     unlinkat(dirFd, leaf.c_str(), 0);
-  }
   ::close(dirFd);
   return 1;
 }
